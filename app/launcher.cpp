@@ -1,0 +1,77 @@
+#include "app/launcher.h"
+
+#include "app/directx_probe.h"
+#include "app/install_path.h"
+#include "app/launcher_state.h"
+#include "app/launches.h"
+#include "app/text.h"
+#include "app/window_search.h"
+#include "splash/splash.h"
+
+static const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+static const char kRunOnceValue[] = "OV_INSTALLER";
+static const char kDirectXSetupTitle[] = "Microsoft(R) DirectX(R)";
+const DWORD kArgumentPauseMs = 1;
+const DWORD kDriverPollPauseMs = 2;
+const DWORD kDirectXPollPauseMs = 1;
+
+// The RunOnce data is a command line run at the next logon: a path with a space goes in
+// quotes, or "C:\Program Files\..." would start C:\Program.exe.
+static bool ComposeRunOnceCommand(char* command)
+{
+    char driverInstaller[kPathBufferSize];
+    if (!ComposeFromInstallPath(driverInstaller, kDriverInstallerPath))
+        return false;
+    if (!TextHasByte(driverInstaller, ' '))
+        return CopyText(command, kPathBufferSize, driverInstaller);
+    command[0] = '\0';
+    return AppendText(command, kPathBufferSize, "\"") &&
+           AppendText(command, kPathBufferSize, driverInstaller) &&
+           AppendText(command, kPathBufferSize, "\"");
+}
+
+// Registers the driver installer to run at the next logon, after the DirectX setup has
+// rebooted the machine. Skipped when the key does not open (a standard user) or when there
+// is no full path to register.
+static void RegisterDriverInstallerRunOnce(const char* command)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, kRunOnceValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+                   static_cast<DWORD>(TextLength(command)));
+    RegCloseKey(key);
+}
+
+static void RunDriverBranch()
+{
+    // The fragment is still empty here, so the first titled window ends the poll.
+    PollForWindow(kDriverPollPauseMs);
+    LaunchDriverInstaller();
+}
+
+static void RunDirectXBranch()
+{
+    FoundWindow = NULL;
+    char command[kPathBufferSize];
+    bool haveCommand = ComposeRunOnceCommand(command);
+    CopyText(TitleFragment, kTitleFragmentSize, kDirectXSetupTitle);
+    if (haveCommand)
+        RegisterDriverInstallerRunOnce(command);
+    PollForWindow(kDirectXPollPauseMs);
+    LaunchDirectXSetup();
+}
+
+int LauncherMain(HINSTANCE instance, const char* argumentTail)
+{
+    if (TextEquals(argumentTail, ""))
+        RunSplash(instance);
+    else if (TextEquals(argumentTail, "1"))
+        Sleep(kArgumentPauseMs);
+
+    if (ProbeDirectXVersion() > kDirectXThreshold)
+        RunDriverBranch();
+    else
+        RunDirectXBranch();
+    return kLauncherExitCode;
+}

@@ -1,0 +1,4 @@
+#include "app/launcher_state.h"
+
+HWND FoundWindow = NULL;
+char TitleFragment[kTitleFragmentSize] = "";

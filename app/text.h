@@ -1,0 +1,13 @@
+// Small text helpers over NUL-terminated 8-bit strings, so the launcher needs no C library.
+// The copy and append never truncate: a text that does not fit leaves the buffer as it was
+// and says so.
+#pragma once
+
+#include <stddef.h>
+
+size_t TextLength(const char* text);
+bool TextEquals(const char* a, const char* b);
+bool TextContains(const char* text, const char* fragment);
+bool TextHasByte(const char* text, char byte);
+bool CopyText(char* buffer, size_t capacity, const char* text);
+bool AppendText(char* buffer, size_t capacity, const char* text);

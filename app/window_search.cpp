@@ -1,0 +1,90 @@
+#include "app/window_search.h"
+
+#include "app/launcher_state.h"
+#include "app/text.h"
+
+const unsigned kWindowTitleSize = 256;
+const int kWindowTitleCapacity = 255;
+const DWORD kShellWaitPauseMs = 10;
+const UINT kShellTitleString = 1;
+static const char kShellModule[] = "progman.exe";
+
+// Visits every window: when several match, the last one enumerated stays found.
+BOOL CALLBACK EnumTitleProc(HWND window, LPARAM)
+{
+    char title[kWindowTitleSize];
+    title[0] = '\0';
+    GetWindowTextA(window, title, kWindowTitleCapacity);
+    if (title[0] != '\0' && TextContains(title, TitleFragment))
+        FoundWindow = window;
+    return TRUE;
+}
+
+void SearchWindows()
+{
+    EnumWindows(EnumTitleProc, 0);
+}
+
+void PollForWindow(DWORD pauseMs)
+{
+    for (unsigned search = 0; search < kMaxWindowSearches; ++search) {
+        SearchWindows();
+        if (FoundWindow != NULL)
+            return;
+        Sleep(pauseMs);
+    }
+}
+
+// Windows 95, NT 4 and earlier, and Windows 2000 start a child fine before the shell is up.
+static bool ShellWaitNeeded(const OSVERSIONINFOA& version)
+{
+    if (version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS)
+        return !(version.dwMajorVersion == 4 && version.dwMinorVersion == 0);
+    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT)
+        return !(version.dwMajorVersion <= 4 ||
+                 (version.dwMajorVersion == 5 && version.dwMinorVersion == 0));
+    return true;
+}
+
+static bool GetSystemVersion(OSVERSIONINFOEXA* version)
+{
+    // Systems before NT 4 SP6 and Windows 98 know only the basic record.
+    OSVERSIONINFOA* basic = reinterpret_cast<OSVERSIONINFOA*>(version);
+    version->dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXA);
+    if (GetVersionExA(basic))
+        return true;
+    version->dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+    return GetVersionExA(basic) != FALSE;
+}
+
+// The shell's window title is string 1 of progman.exe, in the system's language. The module
+// is only read as data: a progman.exe planted in the launch folder must never run code here.
+static void LoadShellTitle()
+{
+    TitleFragment[0] = '\0';
+    HMODULE shell = LoadLibraryExA(kShellModule, NULL, LOAD_LIBRARY_AS_DATAFILE);
+    if (shell == NULL)
+        return;
+    if (LoadStringA(shell, kShellTitleString, TitleFragment, kTitleFragmentSize - 1) <= 0)
+        TitleFragment[0] = '\0';
+    FreeLibrary(shell);
+}
+
+// Up to 100 searches about 10 ms apart, about one second, for the desktop shell's window.
+void WaitForShell()
+{
+    OSVERSIONINFOEXA version = {};
+    if (!GetSystemVersion(&version) ||
+        !ShellWaitNeeded(*reinterpret_cast<OSVERSIONINFOA*>(&version)))
+        return;
+    LoadShellTitle();
+    for (unsigned pass = 0;;) {
+        FoundWindow = NULL;
+        SearchWindows();
+        if (++pass == kMaxWindowSearches)
+            return;
+        Sleep(kShellWaitPauseMs);
+        if (FoundWindow != NULL)
+            return;
+    }
+}

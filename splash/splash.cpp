@@ -1,0 +1,52 @@
+#include "splash/splash.h"
+
+#include "app/install_path.h"
+#include "app/text.h"
+#include "res/resource.h"
+
+const DWORD kClosePauseMs = 1;
+const INT_PTR kSplashResult = 1;
+
+void RunSplash(HINSTANCE instance)
+{
+    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_SPLASH), NULL, SplashDlgProc, 0);
+}
+
+INT_PTR CALLBACK SplashDlgProc(HWND window, UINT message, WPARAM, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        // Windows 95 fails CreateThread without somewhere to put the thread id.
+        DWORD threadId;
+        if (CreateThread(NULL, 0, SplashWorker, window, 0, &threadId) == NULL)
+            PostQuitMessage(0);  // ends the modal loop at once: nothing to wait for
+        return TRUE;
+    }
+    case WM_COMMAND:  // neither Enter, nor Esc, nor a click closes the splash
+    case WM_ACTIVATE:
+        return TRUE;
+    case WM_CLOSE:
+        Sleep(kClosePauseMs);
+        EndDialog(window, kSplashResult);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+// Records the working directory, with its trailing backslash, as the install path and makes
+// it current, then closes the splash. A directory that cannot be read, or that leaves no room
+// for the backslash, is neither recorded nor made current.
+DWORD WINAPI SplashWorker(LPVOID parameter)
+{
+    HWND window = static_cast<HWND>(parameter);
+    char installPath[kPathBufferSize];
+    DWORD length = GetCurrentDirectoryA(kPathBufferSize, installPath);
+    if (length > 0 && length < kPathBufferSize &&
+        (installPath[length - 1] == '\\' || AppendText(installPath, kPathBufferSize, "\\"))) {
+        WriteInstallPath(installPath);
+        SetCurrentDirectoryA(installPath);
+    }
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    return 0;
+}

@@ -1,0 +1,8 @@
+// The first-run splash: a logo shown while a worker records where the launcher was started.
+#pragma once
+
+#include "platform/win32.h"
+
+void RunSplash(HINSTANCE instance);
+INT_PTR CALLBACK SplashDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+DWORD WINAPI SplashWorker(LPVOID parameter);

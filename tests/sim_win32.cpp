@@ -1,0 +1,461 @@
+#include "tests/sim_win32.h"
+
+#include <string.h>
+#include <strings.h>
+
+#include <deque>
+
+SimWorld gSim;
+
+namespace {
+
+struct PendingThread {
+    LPTHREAD_START_ROUTINE routine;
+    LPVOID parameter;
+};
+
+std::vector<std::pair<HKEY, std::string>> gHandles;  // open registry keys, by handle
+std::vector<PendingThread> gThreads;
+std::deque<UINT> gPosted;
+const uintptr_t kFirstKeyHandle = 0x1000;
+HWND const kDialog = reinterpret_cast<HWND>(uintptr_t{0xD1A});
+HMODULE const kShellModule = reinterpret_cast<HMODULE>(uintptr_t{0x5000});
+
+bool SameText(const std::string& a, const std::string& b)
+{
+    return strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+// Counts a call that can fail and says whether this is the one to fail.
+bool Fails(const char* call)
+{
+    if (++gSim.fallibleCalls != gSim.failAt)
+        return false;
+    gSim.log.push_back(std::string("FAIL ") + call);
+    return true;
+}
+
+SimKey* FindKey(HKEY root, const std::string& path)
+{
+    for (auto& key : gSim.keys) {
+        if (key.root == root && SameText(key.path, path))
+            return &key;
+    }
+    return nullptr;
+}
+
+SimValue* FindValue(HKEY root, const std::string& key, const std::string& name)
+{
+    for (auto& value : gSim.values) {
+        if (value.root == root && SameText(value.key, key) && SameText(value.name, name))
+            return &value;
+    }
+    return nullptr;
+}
+
+const std::pair<HKEY, std::string>* FromHandle(HKEY key)
+{
+    uintptr_t index = reinterpret_cast<uintptr_t>(key) - kFirstKeyHandle;
+    return index < gHandles.size() ? &gHandles[index] : nullptr;
+}
+
+HKEY NewHandle(HKEY root, const std::string& path)
+{
+    gHandles.emplace_back(root, path);
+    ++gSim.openKeys;
+    return reinterpret_cast<HKEY>(kFirstKeyHandle + gHandles.size() - 1);
+}
+
+bool AsksToWrite(REGSAM access)
+{
+    return (access & ~static_cast<REGSAM>(0x20019)) != 0;  // more than KEY_READ
+}
+
+void RecordRegCall(const char* op, HKEY root, const std::string& key, REGSAM access,
+                   const std::string& name = "", DWORD type = 0, const std::string& bytes = "",
+                   DWORD size = 0)
+{
+    gSim.regCalls.push_back({op, root, key, access, name, type, bytes, size});
+}
+
+bool Deliver(DLGPROC procedure, UINT message, WPARAM wParam)
+{
+    procedure(kDialog, message, wParam, 0);
+    return gSim.dialogEnded || gSim.quitPosted;
+}
+
+}  // namespace
+
+void SimReset()
+{
+    gSim = SimWorld();
+    gHandles.clear();
+    gThreads.clear();
+    gPosted.clear();
+}
+
+void SimAddKey(HKEY root, const std::string& path, bool readOnly)
+{
+    if (SimKey* key = FindKey(root, path))
+        key->readOnly = readOnly;
+    else
+        gSim.keys.push_back({root, path, readOnly});
+}
+
+void SimSetValue(HKEY root, const std::string& key, const std::string& name, DWORD type,
+                 const std::string& bytes)
+{
+    if (!FindKey(root, key))
+        SimAddKey(root, key);
+    if (SimValue* value = FindValue(root, key, name))
+        *value = {root, key, name, type, bytes};
+    else
+        gSim.values.push_back({root, key, name, type, bytes});
+}
+
+const SimValue* SimFindValue(HKEY root, const std::string& key, const std::string& name)
+{
+    return FindValue(root, key, name);
+}
+
+bool SimKeyExists(HKEY root, const std::string& path)
+{
+    return FindKey(root, path) != nullptr;
+}
+
+HWND SimAddWindow(const std::string& title, unsigned fromSearch)
+{
+    HWND handle = reinterpret_cast<HWND>(uintptr_t{0x100} + gSim.windows.size());
+    gSim.windows.push_back({handle, title, fromSearch});
+    return handle;
+}
+
+// "Sleep 1" is the entry "Sleep 1" or one that goes on after a blank, never "Sleep 10".
+static bool LogMatches(const std::string& entry, const std::string& start)
+{
+    return entry.compare(0, start.size(), start) == 0 &&
+           (entry.size() == start.size() || entry[start.size()] == ' ');
+}
+
+unsigned SimCount(const std::string& start)
+{
+    unsigned count = 0;
+    for (const auto& entry : gSim.log)
+        count += LogMatches(entry, start);
+    return count;
+}
+
+size_t SimLogIndex(const std::string& start)
+{
+    for (size_t i = 0; i < gSim.log.size(); ++i) {
+        if (LogMatches(gSim.log[i], start))
+            return i;
+    }
+    return std::string::npos;
+}
+
+LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM access, HKEY* key)
+{
+    RecordRegCall("open", root, subKey, access);
+    gSim.log.push_back(std::string("RegOpenKeyExA ") + subKey);
+    if (Fails("RegOpenKeyExA"))
+        return ERROR_ACCESS_DENIED;
+    SimKey* found = FindKey(root, subKey);
+    if (!found)
+        return ERROR_FILE_NOT_FOUND;
+    if (found->readOnly && AsksToWrite(access))
+        return ERROR_ACCESS_DENIED;
+    *key = NewHandle(root, subKey);
+    return ERROR_SUCCESS;
+}
+
+LONG RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR keyClass, DWORD options,
+                     REGSAM access, void* security, HKEY* key, DWORD*)
+{
+    RecordRegCall("create", root, subKey, access);
+    gSim.log.push_back(std::string("RegCreateKeyExA ") + subKey);
+    if (Fails("RegCreateKeyExA") || keyClass != nullptr || security != nullptr ||
+        options != REG_OPTION_NON_VOLATILE)
+        return ERROR_ACCESS_DENIED;
+    SimKey* found = FindKey(root, subKey);
+    if (found && found->readOnly && AsksToWrite(access))
+        return ERROR_ACCESS_DENIED;
+    if (!found)
+        SimAddKey(root, subKey);
+    *key = NewHandle(root, subKey);
+    return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD*, DWORD* type, BYTE* data, DWORD* size)
+{
+    const auto* open = FromHandle(key);
+    RecordRegCall("query", open ? open->first : nullptr, open ? open->second : "", 0, name, 0,
+                  "", size ? *size : 0);
+    gSim.log.push_back(std::string("RegQueryValueExA ") + name);
+    if (Fails("RegQueryValueExA") || !open) {
+        if (data && size)
+            memset(data, 0xCC, *size);  // what a failed read leaves is never to be trusted
+        return ERROR_ACCESS_DENIED;
+    }
+    const SimValue* value = FindValue(open->first, open->second, name);
+    if (!value)
+        return ERROR_FILE_NOT_FOUND;
+    if (type)
+        *type = value->type;
+    DWORD needed = static_cast<DWORD>(value->bytes.size());
+    if (data && size && *size < needed) {
+        *size = needed;
+        return ERROR_MORE_DATA;
+    }
+    if (data && size)
+        memcpy(data, value->bytes.data(), needed);  // no NUL added: the caller terminates
+    if (size)
+        *size = needed;
+    return ERROR_SUCCESS;
+}
+
+LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size)
+{
+    const auto* open = FromHandle(key);
+    std::string bytes(reinterpret_cast<const char*>(data), size);
+    RecordRegCall("set", open ? open->first : nullptr, open ? open->second : "", 0, name, type,
+                  bytes, size);
+    gSim.log.push_back(std::string("RegSetValueExA ") + name);
+    if (Fails("RegSetValueExA") || !open)
+        return ERROR_ACCESS_DENIED;
+    SimSetValue(open->first, open->second, name, type, bytes);
+    return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key)
+{
+    if (!FromHandle(key))
+        return ERROR_ACCESS_DENIED;
+    --gSim.openKeys;
+    return ERROR_SUCCESS;
+}
+
+DWORD GetCurrentDirectoryA(DWORD capacity, LPSTR buffer)
+{
+    if (Fails("GetCurrentDirectoryA"))
+        return 0;
+    DWORD length = static_cast<DWORD>(gSim.currentDirectory.size());
+    if (length + 1 > capacity)
+        return length + 1;
+    memcpy(buffer, gSim.currentDirectory.c_str(), length + 1);
+    return length;
+}
+
+BOOL SetCurrentDirectoryA(LPCSTR path)
+{
+    gSim.log.push_back(std::string("SetCurrentDirectoryA ") + path);
+    if (Fails("SetCurrentDirectoryA"))
+        return FALSE;
+    std::string folder = path;
+    if (folder.size() > 3 && folder.back() == '\\')
+        folder.pop_back();  // as the system reports it: a backslash only at a drive's root
+    gSim.currentDirectory = folder;
+    return TRUE;
+}
+
+BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, void*, void*, BOOL inheritHandles,
+                    DWORD creationFlags, LPVOID, LPCSTR currentDirectory, STARTUPINFOA* startup,
+                    PROCESS_INFORMATION* process)
+{
+    gSim.log.push_back(std::string("CreateProcessA ") + (application ? application : "(null)"));
+    SimProcess started = {application ? application : "",
+                          commandLine ? commandLine : "(null)",
+                          currentDirectory ? currentDirectory : "(null)",
+                          gSim.currentDirectory,
+                          *startup,
+                          inheritHandles != FALSE,
+                          creationFlags,
+                          false};
+    started.started = !Fails("CreateProcessA");
+    gSim.processes.push_back(started);
+    if (!started.started)
+        return FALSE;
+    process->hProcess = reinterpret_cast<HANDLE>(uintptr_t{0x70});
+    process->hThread = reinterpret_cast<HANDLE>(uintptr_t{0x74});
+    return TRUE;
+}
+
+HANDLE CreateThread(void*, size_t, LPTHREAD_START_ROUTINE routine, LPVOID parameter, DWORD,
+                    DWORD* threadId)
+{
+    gSim.log.push_back("CreateThread");
+    if (Fails("CreateThread") || !gSim.threadsCanStart || threadId == nullptr)
+        return nullptr;
+    *threadId = 0x77;
+    gThreads.push_back({routine, parameter});
+    return reinterpret_cast<HANDLE>(uintptr_t{0x78});
+}
+
+void Sleep(DWORD milliseconds)
+{
+    gSim.sleeps.push_back(milliseconds);
+    gSim.log.push_back("Sleep " + std::to_string(milliseconds));
+}
+
+BOOL EnumWindows(WNDENUMPROC callback, LPARAM extra)
+{
+    gSim.log.push_back("EnumWindows");
+    if (Fails("EnumWindows"))
+        return FALSE;
+    ++gSim.searches;
+    for (const auto& window : gSim.windows) {
+        if (window.fromSearch <= gSim.searches && !callback(window.handle, extra))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+int GetWindowTextA(HWND handle, LPSTR buffer, int capacity)
+{
+    if (capacity > 0)
+        buffer[0] = '\0';
+    if (Fails("GetWindowTextA") || capacity <= 0)
+        return 0;
+    for (const auto& window : gSim.windows) {
+        if (window.handle != handle)
+            continue;
+        size_t count = std::min(window.title.size(), static_cast<size_t>(capacity - 1));
+        memcpy(buffer, window.title.data(), count);
+        buffer[count] = '\0';
+        return static_cast<int>(count);
+    }
+    return 0;
+}
+
+// A modal loop without real threads: the dialog is initialised, the messages a test sends
+// while the worker is still busy are delivered, then the worker runs to its end and what it
+// posted is delivered. A dialog that nothing ends would hang on Windows; here it is logged.
+INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR templateName, HWND owner, DLGPROC procedure,
+                        LPARAM initParam)
+{
+    gSim.log.push_back("DialogBoxParamA " +
+                       std::to_string(reinterpret_cast<uintptr_t>(templateName)));
+    if (Fails("DialogBoxParamA") || owner != nullptr)
+        return -1;
+    gSim.dialogShown = true;
+    if (Deliver(procedure, WM_INITDIALOG, static_cast<WPARAM>(initParam)))
+        return gSim.dialogResult;
+    for (const auto& message : gSim.messagesBeforeWorker) {
+        if (Deliver(procedure, message.first, message.second))
+            return gSim.dialogResult;
+    }
+    for (const auto& thread : gThreads) {
+        gSim.workerRan = true;
+        thread.routine(thread.parameter);
+    }
+    gThreads.clear();
+    while (!gPosted.empty()) {
+        UINT message = gPosted.front();
+        gPosted.pop_front();
+        if (Deliver(procedure, message, 0))
+            return gSim.dialogResult;
+    }
+    gSim.log.push_back("DialogBoxParamA hung");
+    return -1;
+}
+
+BOOL EndDialog(HWND dialog, INT_PTR result)
+{
+    gSim.log.push_back("EndDialog " + std::to_string(result));
+    if (dialog != kDialog)
+        return FALSE;
+    gSim.dialogEnded = true;
+    gSim.dialogResult = result;
+    return TRUE;
+}
+
+BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    gSim.log.push_back("PostMessageA " + std::to_string(message));
+    if (window != kDialog || wParam != 0 || lParam != 0)
+        return FALSE;
+    gPosted.push_back(message);
+    return TRUE;
+}
+
+void PostQuitMessage(int exitCode)
+{
+    gSim.log.push_back("PostQuitMessage " + std::to_string(exitCode));
+    gSim.quitPosted = true;
+}
+
+BOOL GetVersionExA(OSVERSIONINFOA* info)
+{
+    gSim.log.push_back("GetVersionExA " + std::to_string(info->dwOSVersionInfoSize));
+    if (Fails("GetVersionExA"))
+        return FALSE;
+    bool extended = info->dwOSVersionInfoSize == sizeof(OSVERSIONINFOEXA);
+    if (!(extended && gSim.extendedVersionKnown) &&
+        info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA))
+        return FALSE;
+    info->dwPlatformId = gSim.platformId;
+    info->dwMajorVersion = gSim.major;
+    info->dwMinorVersion = gSim.minor;
+    return TRUE;
+}
+
+HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE, DWORD flags)
+{
+    gSim.log.push_back(std::string("LoadLibraryExA ") + fileName + " " + std::to_string(flags));
+    if (Fails("LoadLibraryExA") || !gSim.shellModulePresent)
+        return nullptr;
+    ++gSim.loadedModules;
+    return kShellModule;
+}
+
+int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int capacity)
+{
+    gSim.log.push_back("LoadStringA " + std::to_string(id) + " " + std::to_string(capacity));
+    if (Fails("LoadStringA") || module != kShellModule || id != 1 || gSim.shellTitle.empty() ||
+        capacity <= 0)
+        return 0;
+    size_t count = std::min(gSim.shellTitle.size(), static_cast<size_t>(capacity - 1));
+    memcpy(buffer, gSim.shellTitle.data(), count);
+    buffer[count] = '\0';
+    return static_cast<int>(count);
+}
+
+BOOL FreeLibrary(HMODULE module)
+{
+    if (module != kShellModule)
+        return FALSE;
+    --gSim.loadedModules;
+    return TRUE;
+}
+
+HMODULE GetModuleHandleA(LPCSTR moduleName)
+{
+    return moduleName ? nullptr : reinterpret_cast<HMODULE>(uintptr_t{0x400000});
+}
+
+LPSTR GetCommandLineA(void)
+{
+    return &gSim.commandLine[0];
+}
+
+void ExitProcess(UINT exitCode)
+{
+    gSim.exited = true;
+    gSim.exitCode = exitCode;
+}
+
+UINT GetACP(void)
+{
+    return gSim.codePage;
+}
+
+BOOL GetCPInfo(UINT codePage, CPINFO* info)
+{
+    if (Fails("GetCPInfo") || codePage != gSim.codePage)
+        return FALSE;
+    memset(info, 0, sizeof(*info));
+    info->MaxCharSize = gSim.leadBytes.empty() ? 1 : 2;
+    for (size_t i = 0; i < gSim.leadBytes.size() && i < MAX_LEADBYTES - 2; ++i)
+        info->LeadByte[i] = gSim.leadBytes[i];
+    return TRUE;
+}

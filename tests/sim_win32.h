@@ -1,0 +1,104 @@
+// A small simulated Win32 for the host tests: registry, current directory, windows with
+// titles, started processes, threads, the modal dialog, OS version, module strings and the
+// ANSI code page, all in memory. Every call is logged, and any call that can fail can be
+// made to fail: SimWorld::failAt names the Nth fallible call of a run.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+struct SimValue {
+    HKEY root;
+    std::string key;
+    std::string name;
+    DWORD type;
+    std::string bytes;
+};
+
+struct SimKey {
+    HKEY root;
+    std::string path;
+    bool readOnly;  // opening it with write access is denied, as for a standard user
+};
+
+struct SimWindow {
+    HWND handle;
+    std::string title;
+    unsigned fromSearch;  // seen by the EnumWindows calls from this one on (counting from 1)
+};
+
+struct SimProcess {
+    std::string application;
+    std::string commandLine;
+    std::string currentDirectory;
+    std::string launcherDirectory;  // the launcher's own current directory at the start call
+    STARTUPINFOA startup;
+    bool inheritHandles;
+    DWORD creationFlags;
+    bool started;
+};
+
+struct SimRegCall {
+    std::string op;  // "open", "create", "query", "set"
+    HKEY root;
+    std::string key;
+    REGSAM access;
+    std::string name;
+    DWORD type;
+    std::string bytes;
+    DWORD size;
+};
+
+struct SimWorld {
+    // The registry.
+    std::vector<SimKey> keys;
+    std::vector<SimValue> values;
+    std::vector<SimRegCall> regCalls;
+    int openKeys = 0;
+
+    // The process.
+    std::string commandLine;
+    std::string currentDirectory = "C:\\Start";
+    std::vector<std::string> directories;  // folders that SetCurrentDirectoryA accepts
+    UINT codePage = 1252;
+    std::vector<BYTE> leadBytes;  // pairs of first and last lead byte
+    DWORD platformId = VER_PLATFORM_WIN32_NT, major = 5, minor = 1;
+    bool extendedVersionKnown = true;
+    bool shellModulePresent = true;
+    std::string shellTitle = "Program Manager";
+    int loadedModules = 0;
+
+    // Windows, dialogs and threads.
+    std::vector<SimWindow> windows;
+    unsigned searches = 0;
+    bool threadsCanStart = true;
+    std::vector<std::pair<UINT, WPARAM>> messagesBeforeWorker;  // sent while the worker waits
+    bool dialogShown = false, dialogEnded = false, quitPosted = false, workerRan = false;
+    INT_PTR dialogResult = 0;
+
+    // What the run did.
+    std::vector<SimProcess> processes;
+    std::vector<DWORD> sleeps;
+    std::vector<std::string> log;
+    bool exited = false;
+    UINT exitCode = 0;
+
+    // Fault injection.
+    unsigned failAt = 0;  // 0: nothing fails
+    unsigned fallibleCalls = 0;
+};
+
+extern SimWorld gSim;
+
+void SimReset();
+void SimAddKey(HKEY root, const std::string& path, bool readOnly = false);
+void SimSetValue(HKEY root, const std::string& key, const std::string& name, DWORD type,
+                 const std::string& bytes);
+const SimValue* SimFindValue(HKEY root, const std::string& key, const std::string& name);
+bool SimKeyExists(HKEY root, const std::string& path);
+HWND SimAddWindow(const std::string& title, unsigned fromSearch = 1);
+// Log entries that are `start` or go on from it after a blank; the first one's index, or npos.
+unsigned SimCount(const std::string& start);
+size_t SimLogIndex(const std::string& start);

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include "tests/scenario.h"
+
+using Flow = Machine;
+
+TEST_F(Flow, TheArgumentTailChoosesSplashPauseOrNothing)
+{
+    const struct {
+        const char* commandLine;
+        bool splash;
+        bool pause;
+    } cases[] = {
+        {"launcher.exe", true, false},
+        {"\"C:\\Games\\launcher.exe\"  ", true, false},
+        {"launcher.exe 1", false, true},
+        {"launcher.exe 1 ", false, false},
+        {"launcher.exe 2", false, false},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        GiveDirectX("4.09.00.0904");
+        EXPECT_EQ(RunLauncher(c.commandLine), 1u) << c.commandLine;
+        EXPECT_EQ(gSim.dialogShown, c.splash) << c.commandLine;
+        size_t probe = SimLogIndex("RegOpenKeyExA Software\\Microsoft\\DirectX");
+        ASSERT_NE(probe, std::string::npos) << c.commandLine;
+        EXPECT_EQ(probe > 0 && gSim.log[probe - 1] == "Sleep 1", c.pause) << c.commandLine;
+    }
+}
+
+TEST_F(Flow, OnlyANewerDirectXTakesTheDriverBranch)
+{
+    const struct {
+        std::string version;
+        bool driverBranch;
+    } cases[] = {
+        {"4.08.00.0400", false}, {"4.07.00.0700", false}, {"4.08.00.0401", true},
+        {"4.08.01.0810", true},  {"4.09.00.0904", true},
+        {"0.00.00.000/", true},  // negative sum, seen without sign
+        {"", true},              // zero-filled positions wrap below zero too
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        GiveDirectX(c.version);
+        GiveInstallPath("C:\\Games\\Device\\");
+        EXPECT_EQ(RunLauncher("launcher.exe 2"), 1u);
+        ASSERT_EQ(gSim.processes.size(), 1u) << c.version;
+        EXPECT_EQ(gSim.processes[0].application,
+                  c.driverBranch ? "C:\\Games\\Device\\PX_Drivers\\QuaverlineDrivers40.exe"
+                                 : "C:\\Games\\Device\\DirectX\\9.0\\dxsetup.exe")
+            << c.version;
+        EXPECT_EQ(RunOnceData() != "(none)", !c.driverBranch) << c.version;
+    }
+}
+
+TEST_F(Flow, NoDirectXKeyMeansTheDirectXBranch)
+{
+    GiveInstallPath("C:\\Games\\Device\\");
+    EXPECT_EQ(RunLauncher("launcher.exe 2"), 1u);
+    EXPECT_EQ(RunOnceData(), "C:\\Games\\Device\\PX_Drivers\\QuaverlineDrivers40.exe");
+}
+
+TEST_F(Flow, TheRunOnceRecordIsACommandLineThatRunsTheDriverInstaller)
+{
+    const std::string tail = "PX_Drivers\\QuaverlineDrivers40.exe";
+    const std::string longFolder = "C:\\" + std::string(259 - 3 - 1 - tail.size(), 'a') + "\\";
+    const struct {
+        std::string installPath;
+        std::string record;
+    } cases[] = {
+        {"C:\\Games\\Device\\", "C:\\Games\\Device\\" + tail},
+        {"C:\\Program Files\\Device\\", "\"C:\\Program Files\\Device\\" + tail + "\""},
+        {longFolder, longFolder + tail},                       // 259 characters: fits
+        {longFolder.substr(0, 3) + "a" + longFolder.substr(3), "(none)"},  // 260: skipped
+        {"C:\\" + std::string(254 - tail.size(), ' ') + "\\", "(none)"},  // quotes do not fit
+        {"", "(none)"},  // no install path: a relative path would never run as meant
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        GiveDirectX("4.08.00.0400");
+        if (!c.installPath.empty())
+            GiveInstallPath(c.installPath);
+        EXPECT_EQ(RunLauncher("launcher.exe 2"), 1u);
+        EXPECT_EQ(RunOnceData(), c.record) << c.installPath.size() << " " << c.installPath;
+        const SimRegCall* set = nullptr;
+        for (const auto& call : gSim.regCalls) {
+            if (call.op == "set")
+                set = &call;
+            if (call.op == "open" && call.key == kRunOnceKey)
+                EXPECT_EQ(call.access, KEY_ALL_ACCESS);
+        }
+        if (set) {
+            EXPECT_EQ(set->type, REG_SZ);
+            EXPECT_EQ(set->size, c.record.size()) << "the byte count leaves out the NUL";
+        }
+        EXPECT_EQ(gSim.openKeys, 0);
+    }
+}
+
+TEST_F(Flow, ARunOnceKeyThatDoesNotOpenIsPassedOver)
+{
+    GiveDirectX("4.08.00.0400");
+    GiveInstallPath("C:\\Games\\Device\\");
+    SimAddKey(HKEY_LOCAL_MACHINE, kRunOnceKey, /*readOnly=*/true);
+    EXPECT_EQ(RunLauncher("launcher.exe 2"), 1u);
+    EXPECT_EQ(RunOnceData(), "(none)");
+    ASSERT_EQ(gSim.processes.size(), 1u);
+    EXPECT_EQ(gSim.processes[0].application, "C:\\Games\\Device\\DirectX\\9.0\\dxsetup.exe");
+
+    SetUp();
+    gSim.keys.clear();  // no RunOnce key at all: it is not created either
+    GiveDirectX("4.08.00.0400");
+    GiveInstallPath("C:\\Games\\Device\\");
+    EXPECT_EQ(RunLauncher("launcher.exe 2"), 1u);
+    EXPECT_FALSE(SimKeyExists(HKEY_LOCAL_MACHINE, kRunOnceKey));
+    EXPECT_EQ(gSim.processes.size(), 1u);
+}
+
+TEST_F(Flow, TheRecordIsWrittenBeforeTheDirectXSetupStarts)
+{
+    GiveDirectX("4.08.00.0400");
+    GiveInstallPath("C:\\Games\\Device\\");
+    EXPECT_EQ(RunLauncher("launcher.exe 2"), 1u);
+    EXPECT_LT(SimLogIndex("RegSetValueExA OV_INSTALLER"), SimLogIndex("CreateProcessA"));
+}

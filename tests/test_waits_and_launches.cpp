@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include "app/launches.h"
+#include "app/window_search.h"
+#include "tests/scenario.h"
+
+using Waits = Machine;
+
+TEST_F(Waits, APollSearchesUntilAMatchOrAHundredTimes)
+{
+    const struct {
+        unsigned windowFromSearch;  // 0: no matching window
+        unsigned searches;
+        unsigned pauses;
+    } cases[] = {{1, 1, 0}, {7, 7, 6}, {100, 100, 99}, {0, 100, 100}};
+    for (const auto& c : cases) {
+        SetUp();
+        SimAddWindow("");  // untitled windows never match, not even an empty fragment
+        SimAddWindow("Setup - microsoft(r) directx(r)");
+        if (c.windowFromSearch)
+            SimAddWindow("Setup - Microsoft(R) DirectX(R) 9.0c", c.windowFromSearch);
+        strcpy(TitleFragment, "Microsoft(R) DirectX(R)");
+        PollForWindow(1);
+        EXPECT_EQ(gSim.searches, c.searches) << "window from search " << c.windowFromSearch;
+        EXPECT_EQ(SimCount("Sleep 1"), c.pauses) << "window from search " << c.windowFromSearch;
+    }
+}
+
+TEST_F(Waits, TheLastMatchingWindowStaysFound)
+{
+    SimAddWindow("first Microsoft(R) DirectX(R)");
+    HWND last = SimAddWindow("Microsoft(R) DirectX(R) second");
+    SimAddWindow("other");
+    strcpy(TitleFragment, "Microsoft(R) DirectX(R)");
+    SearchWindows();
+    EXPECT_EQ(FoundWindow, last);
+}
+
+TEST_F(Waits, TitlesAreSeenUpTo254Characters)
+{
+    SimAddWindow(std::string(250, '.') + "abcdef");
+    strcpy(TitleFragment, "abcd");
+    SearchWindows();
+    EXPECT_NE(FoundWindow, nullptr);
+    FoundWindow = NULL;
+    strcpy(TitleFragment, "abcde");
+    SearchWindows();
+    EXPECT_EQ(FoundWindow, nullptr);
+}
+
+TEST_F(Waits, TheShellWaitDependsOnTheWindowsVersion)
+{
+    const struct {
+        DWORD platform, major, minor;
+        bool extendedKnown;
+        bool waits;
+    } cases[] = {
+        {VER_PLATFORM_WIN32_WINDOWS, 4, 0, false, false},  // Windows 95
+        {VER_PLATFORM_WIN32_WINDOWS, 4, 10, true, true},    // Windows 98
+        {VER_PLATFORM_WIN32_WINDOWS, 4, 90, true, true},    // Windows Me
+        {VER_PLATFORM_WIN32_NT, 3, 51, false, false},
+        {VER_PLATFORM_WIN32_NT, 4, 0, false, false},
+        {VER_PLATFORM_WIN32_NT, 5, 0, true, false},         // Windows 2000
+        {VER_PLATFORM_WIN32_NT, 5, 1, true, true},          // XP
+        {VER_PLATFORM_WIN32_NT, 6, 1, true, true},
+        {VER_PLATFORM_WIN32_NT, 10, 0, true, true},
+        {0, 3, 10, false, true},                            // any other platform
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        gSim.platformId = c.platform;
+        gSim.major = c.major;
+        gSim.minor = c.minor;
+        gSim.extendedVersionKnown = c.extendedKnown;
+        strcpy(TitleFragment, "untouched");
+        HWND before = reinterpret_cast<HWND>(uintptr_t{0x42});
+        FoundWindow = before;
+        WaitForShell();
+        std::string name = std::to_string(c.platform) + " " + std::to_string(c.major) + "." +
+                           std::to_string(c.minor);
+        EXPECT_EQ(SimCount("GetVersionExA 156"), 1u) << name;
+        EXPECT_EQ(SimCount("GetVersionExA 148"), c.extendedKnown ? 0u : 1u) << name;
+        EXPECT_EQ(gSim.searches, c.waits ? 100u : 0u) << name;
+        if (!c.waits) {
+            EXPECT_STREQ(TitleFragment, "untouched") << name;
+            EXPECT_EQ(FoundWindow, before) << name;
+        }
+    }
+}
+
+TEST_F(Waits, TheShellWaitLooksForStringOneOfTheShellModuleReadAsData)
+{
+    const struct {
+        bool moduleThere;
+        std::string title;
+        const char* fragment;
+        unsigned searches, pauses;
+    } cases[] = {
+        {true, "Program Manager", "Program Manager", 100, 99},  // no shell window yet
+        {true, std::string(100, 'P'), nullptr, 100, 99},       // cut to 78 characters
+        {false, "Program Manager", "", 1, 1},                  // empty: first titled window
+        {true, "", "", 1, 1},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        gSim.shellModulePresent = c.moduleThere;
+        gSim.shellTitle = c.title;
+        SimAddWindow("Some window");
+        WaitForShell();
+        EXPECT_STREQ(TitleFragment, c.fragment ? c.fragment : std::string(78, 'P').c_str());
+        EXPECT_EQ(gSim.searches, c.searches);
+        EXPECT_EQ(SimCount("Sleep 10"), c.pauses);
+        EXPECT_EQ(SimCount("LoadLibraryExA progman.exe 2"), 1u);
+        EXPECT_EQ(SimCount("LoadStringA 1 79"), c.moduleThere ? 1u : 0u);
+        EXPECT_EQ(gSim.loadedModules, 0) << "the module is freed at once";
+    }
+}
+
+TEST_F(Waits, TheShellWaitEndsAfterTheSearchThatFindsTheShell)
+{
+    const struct {
+        unsigned shellFromSearch;
+        unsigned searches, pauses;
+    } cases[] = {{1, 1, 1}, {5, 5, 5}, {99, 99, 99}, {100, 100, 99}};
+    for (const auto& c : cases) {
+        SetUp();
+        SimAddWindow("Program Manager", c.shellFromSearch);
+        WaitForShell();
+        EXPECT_EQ(gSim.searches, c.searches) << c.shellFromSearch;
+        EXPECT_EQ(SimCount("Sleep 10"), c.pauses) << c.shellFromSearch;
+    }
+}
+
+using Launches = Machine;
+
+TEST_F(Launches, EachRecipeStartsItsProgramFromItsFolderWithAnEmptyCommandLine)
+{
+    const struct {
+        void (*launch)();
+        const char* folder;
+        const char* program;
+    } cases[] = {
+        {LaunchDirectXSetup, "C:\\Games\\Device\\DirectX\\9.0\\",
+         "C:\\Games\\Device\\DirectX\\9.0\\dxsetup.exe"},
+        {LaunchDriverInstaller, "C:\\Games\\Device\\PX_Drivers\\",
+         "C:\\Games\\Device\\PX_Drivers\\QuaverlineDrivers40.exe"},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        GiveInstallPath("C:\\Games\\Device\\");
+        SimAddWindow("Program Manager");
+        c.launch();
+        ASSERT_EQ(gSim.processes.size(), 1u);
+        const SimProcess& child = gSim.processes[0];
+        EXPECT_EQ(child.application, c.program);
+        EXPECT_EQ(child.commandLine, "");
+        EXPECT_EQ(child.currentDirectory, c.folder);
+        EXPECT_EQ(child.launcherDirectory + "\\", c.folder) << "made current before the start";
+        EXPECT_FALSE(child.inheritHandles);
+        EXPECT_EQ(child.creationFlags, 0u);
+        EXPECT_EQ(child.startup.cb, sizeof(STARTUPINFOA));
+        EXPECT_EQ(child.startup.dwFlags, STARTF_USESHOWWINDOW);
+        EXPECT_EQ(child.startup.wShowWindow, SW_SHOWNORMAL);
+        EXPECT_EQ(child.startup.lpDesktop, nullptr);
+        EXPECT_EQ(child.startup.hStdInput, nullptr);
+        // The shell wait comes first, the 100 ms pause last.
+        EXPECT_LT(SimLogIndex("EnumWindows"), SimLogIndex("CreateProcessA"));
+        EXPECT_EQ(gSim.log.back(), "Sleep 100");
+    }
+}
+
+TEST_F(Launches, NothingStartsWithoutAFullPathThatFits)
+{
+    const std::string cases[] = {"", "C:\\" + std::string(240, 'a') + "\\"};
+    for (const auto& installPath : cases) {
+        SetUp();
+        if (!installPath.empty())
+            GiveInstallPath(installPath);
+        gSim.platformId = VER_PLATFORM_WIN32_NT;
+        gSim.major = 4;
+        LaunchDriverInstaller();
+        EXPECT_TRUE(gSim.processes.empty()) << installPath.size();
+        EXPECT_EQ(SimCount("SetCurrentDirectoryA"), 0u) << installPath.size();
+    }
+}
+
