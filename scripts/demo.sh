@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Lays out a demo install folder with stand-in children, runs the launcher there under Wine
+# in both branches, and says in plain words what happened.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+if [ -z "${LAUNCHER_DEMO_DISPLAY:-}" ]; then
+    scripts/install.sh
+    scripts/build.sh
+    # One X display for the whole demo: every Wine process of the prefix must share it.
+    LAUNCHER_DEMO_DISPLAY=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0"
+fi
+
+state=$PWD/build/demo
+wine=/usr/lib/wine/wine64
+export WINEPREFIX="$state/prefix" WINEDEBUG=-all WINEARCH=win64
+mkdir -p "$state"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "(creating a Wine prefix, about ten seconds)"
+    "$wine" wineboot -i >/dev/null 2>&1 || true
+    /usr/lib/wine/wineserver64 -w
+fi
+folder="$state/install/Quaverline Device"
+rm -rf "$state/install"
+mkdir -p "$folder/DirectX/9.0" "$folder/PX_Drivers"
+ln -sfn "$state/install" "$WINEPREFIX/dosdevices/t:"
+tools=build/win64/tests/wine
+cp build/win64/launcher.exe "$folder/launcher.exe"
+cp "$tools/standin.exe" "$folder/DirectX/9.0/dxsetup.exe"
+cp "$tools/standin.exe" "$folder/PX_Drivers/QuaverlineDrivers40.exe"
+
+reg() { "$wine" reg "$@" >/dev/null 2>&1 || true; }
+value() {  # the data of a registry value, or "(none)"
+    "$wine" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+        awk -v name="$2" '$1 == name { sub(/^[ ]*[^ ]+[ ]+REG_[A-Z]+[ ]+/, ""); print; found=1 }
+                          END { if (!found) print "(none)" }'
+}
+started() {  # which stand-in started, from where, how long after the launcher
+    local found=0
+    for log in "$folder/DirectX/9.0/dxsetup.exe.log" "$folder/PX_Drivers/QuaverlineDrivers40.exe.log"; do
+        [ -f "$log" ] || continue
+        IFS='|' read -r _ created program from commandline < "$log"
+        local ms=$(( created / 10000 - 11644473600000 - $1 ))
+        echo "  started:          $program"
+        echo "  in the folder:    $from"
+        echo "  after:            $ms ms (from the launcher's start to the child's creation)"
+        rm -f "$log"
+        found=1
+    done
+    [ $found -eq 1 ] || echo "  started:          nothing"
+}
+run() {  # run <title> <arguments>
+    echo
+    echo "== $1"
+    local version start code=0
+    version=$(value 'HKLM\Software\Microsoft\DirectX' Version)
+    echo "  DirectX version:  $version"
+    start=$(date +%s%3N)
+    (cd "$folder" && "$wine" launcher.exe $2 2>/dev/null) || code=$?
+    echo "  install path:     $(value 'HKCU\SOFTWARE\Orvalent' QB62_INSTALL_PATH)"
+    echo "  RunOnce record:   $(value 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce' OV_INSTALLER)"
+    started "$start"
+    echo "  exit code:        $code"
+}
+
+/usr/lib/wine/wineserver64 -k 2>/dev/null || true
+reg delete 'HKCU\SOFTWARE\Orvalent' /f
+reg delete 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce' /v OV_INSTALLER /f
+reg add 'HKLM\Software\Microsoft\DirectX' /v Version /d 4.09.00.0904 /f
+echo "The demo install folder is T:\\Quaverline Device\\ (that is $folder)."
+run "First run, no arguments: splash, install path recorded; 4.09.00.0904 is newer than 4.08.00.0400, so the driver branch" ""
+reg add 'HKLM\Software\Microsoft\DirectX' /v Version /d 4.08.00.0400 /f
+run "Run with the argument 1 and DirectX 4.08.00.0400: not newer, so the DirectX branch" "1"
+reg add 'HKLM\Software\Microsoft\DirectX' /v Version /d 4.09.00.0904 /f
+/usr/lib/wine/wineserver64 -k 2>/dev/null || true
+
+"$wine" "$tools/e2e.exe" --splash-picture \
+    "Z:$PWD/build/win32/launcher.exe" "Z:$state/splash.bmp" >/dev/null 2>&1 || true
+/usr/lib/wine/wineserver64 -k 2>/dev/null || true
+if [ -f "$state/splash.bmp" ] && convert "$state/splash.bmp" "$state/splash.png" 2>/dev/null; then
+    echo
+    echo "The splash as Windows draws it from launcher.exe's resources: $state/splash.png"
+fi

@@ -1,0 +1,628 @@
+// Runs the real launcher under Wine and checks from outside what it did: its exit code, the
+// registry afterwards, which stand-in child started, from where, with what command line and
+// when; and the 32-bit program's resources as Windows sees them.
+//
+//   e2e <launcher to run> <32-bit launcher.exe> <tools folder> <work drive> <root drive> <picture>
+//   e2e --splash-picture <32-bit launcher.exe> <picture>
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+static int gPassed, gFailed;
+static const char* gCase = "";
+
+#define CHECK(condition, ...)                                                   \
+    do {                                                                        \
+        if (condition) {                                                        \
+            ++gPassed;                                                          \
+        } else {                                                                \
+            ++gFailed;                                                          \
+            printf("FAIL %s (line %d): %s: ", gCase, __LINE__, #condition);     \
+            printf(__VA_ARGS__);                                                \
+            printf("\n");                                                       \
+        }                                                                       \
+    } while (0)
+
+static const char kDirectXKey[] = "Software\\Microsoft\\DirectX";
+static const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+static const char kInstallKey[] = "SOFTWARE\\Orvalent";
+static const char kAppDefaults[] = "Software\\Wine\\AppDefaults\\launcher.exe";
+static const char kShellTitle[] = "Launcher Test Shell";  // string 1 of the tests' progman.exe
+static const char kDriverChild[] = "PX_Drivers\\QuaverlineDrivers40.exe";
+static const char kSetupChild[] = "DirectX\\9.0\\dxsetup.exe";
+
+static std::string gLauncher, gLauncher32, gTools, gWork, gRoot, gPicture;
+
+// ---- registry ------------------------------------------------------------------------
+
+static void SetString(HKEY root, const char* key, const char* name, const std::string& value)
+{
+    HKEY k;
+    if (RegCreateKeyExA(root, key, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &k, NULL) == 0) {
+        RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>(value.size() + 1));
+        RegCloseKey(k);
+    }
+}
+
+static void DeleteValue(HKEY root, const char* key, const char* name)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key, 0, KEY_ALL_ACCESS, &k) == 0) {
+        RegDeleteValueA(k, name);
+        RegCloseKey(k);
+    }
+}
+
+static std::string GetString(HKEY root, const char* key, const char* name)
+{
+    HKEY k;
+    char data[1024] = "";
+    DWORD size = sizeof data - 1;
+    std::string result = "(none)";
+    if (RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &k) == 0) {
+        if (RegQueryValueExA(k, name, NULL, NULL, reinterpret_cast<BYTE*>(data), &size) == 0)
+            result.assign(data, strnlen(data, size));
+        RegCloseKey(k);
+    }
+    return result;
+}
+
+static void SetWindowsVersion(const char* version)
+{
+    if (version)
+        SetString(HKEY_CURRENT_USER, kAppDefaults, "Version", version);
+    else
+        DeleteValue(HKEY_CURRENT_USER, kAppDefaults, "Version");
+}
+
+// ---- the install folder and the runs -------------------------------------------------
+
+struct ChildStart {
+    long long qpc;
+    unsigned long long created;  // FILETIME units: when the start call made the process
+    std::string self, folder, commandLine;
+};
+
+static std::vector<ChildStart> ChildStarts(const std::string& program)
+{
+    std::vector<ChildStart> starts;
+    FILE* f = fopen((program + ".log").c_str(), "r");
+    char line[2048];
+    while (f && fgets(line, sizeof line, f)) {
+        line[strcspn(line, "\r\n")] = '\0';
+        std::vector<std::string> fields;
+        std::string text = line;
+        for (size_t at = 0; fields.size() < 4;) {
+            size_t bar = text.find('|', at);
+            fields.push_back(text.substr(at, bar - at));
+            at = bar + 1;
+            if (fields.size() == 4)
+                fields.push_back(text.substr(at));
+        }
+        starts.push_back({atoll(fields[0].c_str()), strtoull(fields[1].c_str(), NULL, 10),
+                          fields[2], fields[3], fields[4]});
+    }
+    if (f)
+        fclose(f);
+    return starts;
+}
+
+// An install folder as the driver package lays it out, with stand-ins for both children.
+static void LayOut(const std::string& folder)
+{
+    for (const char* sub : {"", "DirectX", "DirectX\\9.0", "PX_Drivers"})
+        CreateDirectoryA((folder + sub).c_str(), NULL);
+    for (const char* child : {kDriverChild, kSetupChild}) {
+        CopyFileA((gTools + "standin.exe").c_str(), (folder + child).c_str(), FALSE);
+        DeleteFileA((folder + child + ".log").c_str());
+    }
+    CopyFileA(gLauncher.c_str(), (folder + "launcher.exe").c_str(), FALSE);
+    CopyFileA((gTools + "progman.exe").c_str(), (folder + "progman.exe").c_str(), FALSE);
+}
+
+static double Milliseconds(long long from, long long to)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(to - from) / static_cast<double>(frequency.QuadPart);
+}
+
+struct Run {
+    DWORD exitCode;
+    long long started, ended;
+    unsigned long long exited;  // FILETIME units
+};
+
+static Run RunLauncher(const std::string& folder, const char* arguments)
+{
+    std::string program = folder + "launcher.exe";
+    std::string commandLine = "\"" + program + "\"" + arguments;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    Run run = {0xDEADBEEF, 0, 0, 0};
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    run.started = now.QuadPart;
+    if (!CreateProcessA(program.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL,
+                        folder.c_str(), &startup, &process)) {
+        printf("cannot start %s: %lu\n", program.c_str(), GetLastError());
+        return run;
+    }
+    WaitForSingleObject(process.hProcess, 30000);
+    QueryPerformanceCounter(&now);
+    run.ended = now.QuadPart;
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(process.hProcess, &created, &exited, &kernel, &user);
+    run.exited = (static_cast<unsigned long long>(exited.dwHighDateTime) << 32) | exited.dwLowDateTime;
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return run;
+}
+
+// Wine gives a child started with an empty command line its own quoted path instead.
+static bool EmptyCommandLine(const ChildStart& child)
+{
+    return child.commandLine.empty() || child.commandLine == "\"" + child.self + "\"";
+}
+
+static HWND TopLevelWindow(const char* title)
+{
+    return CreateWindowExA(0, "STATIC", title, WS_POPUP, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
+}
+
+// Starts the launcher in `folder` and returns the one child it started, checking the exit
+// code and the 100 ms that the launcher stays after the start.
+static ChildStart RunAndExpectChild(const std::string& folder, const char* arguments,
+                                    const char* child, Run* run = NULL)
+{
+    Run local = RunLauncher(folder, arguments);
+    if (run)
+        *run = local;
+    CHECK(local.exitCode == 1, "exit code %lu", local.exitCode);
+    std::vector<ChildStart> starts = ChildStarts(folder + child);
+    CHECK(starts.size() == 1, "%s started %zu times", child, starts.size());
+    const char* other = strcmp(child, kDriverChild) == 0 ? kSetupChild : kDriverChild;
+    CHECK(ChildStarts(folder + other).empty(), "%s started too", other);
+    if (starts.empty())
+        return ChildStart{local.started, 0, "", "", ""};
+    const ChildStart& start = starts[0];
+    double after = static_cast<double>(static_cast<long long>(local.exited - start.created)) / 1e4;
+    CHECK(after >= 100.0, "launcher ended %.1f ms after it started the child", after);
+    return start;
+}
+
+// ---- cases ---------------------------------------------------------------------------
+
+static void BothBranchesStartTheirChild()
+{
+    struct {
+        const char* name;
+        const char* version;
+        const char* child;
+        const char* childFolder;
+        bool runOnce;
+    } cases[] = {
+        {"driver branch", "4.09.00.0904", kDriverChild, "PX_Drivers", false},
+        {"DirectX branch", "4.08.00.0400", kSetupChild, "DirectX\\9.0", true},
+    };
+    std::string folder = gWork + "app\\";
+    for (const auto& c : cases) {
+        gCase = c.name;
+        LayOut(folder);
+        SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", c.version);
+        SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", folder);
+        DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+        Run run;
+        ChildStart start = RunAndExpectChild(folder, " 2", c.child, &run);
+        CHECK(start.self == folder + c.child, "child %s", start.self.c_str());
+        CHECK(start.folder == folder + c.childFolder, "child's folder %s", start.folder.c_str());
+        CHECK(EmptyCommandLine(start), "command line [%s]", start.commandLine.c_str());
+        std::string runOnce = GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+        std::string expected = c.runOnce ? folder + kDriverChild : "(none)";
+        CHECK(runOnce == expected, "RunOnce %s", runOnce.c_str());
+        printf("%s: child started %.0f ms after the launcher, launcher ran %.0f ms\n", c.name,
+               Milliseconds(run.started, start.qpc), Milliseconds(run.started, run.ended));
+    }
+}
+
+static void TheShellWaitDependsOnTheVersion(HWND shellWindow)
+{
+    struct {
+        const char* version;
+        bool shellWindow;
+        bool waits;
+    } cases[] = {
+        {"winxp", false, true}, {"win7", false, true},   {"win95", false, false},
+        {"nt40", false, false}, {"win2k", false, false}, {"winxp", true, false},
+        {"win7", true, false},
+    };
+    std::string folder = gWork + "shell\\";
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.09.00.0904");
+    SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", folder);
+    for (const auto& c : cases) {
+        char name[64];
+        snprintf(name, sizeof name, "shell wait on %s, shell window %s", c.version,
+                 c.shellWindow ? "present" : "absent");
+        gCase = name;
+        LayOut(folder);
+        SetWindowsVersion(c.version);
+        ShowWindow(shellWindow, SW_HIDE);
+        SetWindowTextA(shellWindow, c.shellWindow ? kShellTitle : "Launcher Test Other");
+        Run run;
+        ChildStart start = RunAndExpectChild(folder, " 2", kDriverChild, &run);
+        double delay = Milliseconds(run.started, start.qpc);
+        printf("%s: child started %.0f ms after the launcher, launcher ran %.0f ms\n", name,
+               delay, Milliseconds(run.started, run.ended));
+        if (c.waits)
+            CHECK(delay >= 950.0, "child started after %.0f ms", delay);
+        else
+            CHECK(delay < 700.0, "child started after %.0f ms", delay);
+    }
+    SetWindowTextA(shellWindow, kShellTitle);
+    SetWindowsVersion(NULL);
+}
+
+static void ADirectXWindowEndsTheDirectXPollEarly()
+{
+    std::string folder = gWork + "poll\\";
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.08.00.0400");
+    SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", folder);
+    double delays[2];
+    const char* titles[2] = {"Setup - Microsoft(R) DirectX(R) 9.0c", "setup microsoft(r) directx(r)"};
+    for (int i = 0; i < 2; ++i) {
+        gCase = titles[i];
+        LayOut(folder);
+        HWND window = TopLevelWindow(titles[i]);
+        Run run;
+        ChildStart start = RunAndExpectChild(folder, " 2", kSetupChild, &run);
+        delays[i] = Milliseconds(run.started, start.qpc);
+        printf("DirectX poll with a window \"%s\": child started %.0f ms after the launcher\n",
+               titles[i], delays[i]);
+        DestroyWindow(window);
+    }
+    gCase = "DirectX poll";
+    CHECK(delays[1] - delays[0] >= 90.0, "100 polls of 1 ms cost only %.0f ms more",
+          delays[1] - delays[0]);
+}
+
+static void AMissingChildStillEndsTheRun()
+{
+    gCase = "missing DirectX setup";
+    std::string folder = gWork + "missing\\";
+    LayOut(folder);
+    DeleteFileA((folder + kSetupChild).c_str());
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.08.00.0400");
+    SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", folder);
+    DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+    Run run = RunLauncher(folder, " 1");
+    CHECK(run.exitCode == 1, "exit code %lu", run.exitCode);
+    std::string runOnce = GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+    CHECK(runOnce == folder + kDriverChild, "RunOnce %s", runOnce.c_str());
+}
+
+static void TheRunOnceRecordRunsTheDriverInstallerAtTheNextLogon()
+{
+    gCase = "RunOnce at the next logon";
+    std::string folder = gWork + "Program Files\\Device Kit\\";
+    CreateDirectoryA((gWork + "Program Files").c_str(), NULL);
+    LayOut(folder);
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.08.00.0400");
+    SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", folder);
+    DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+    RunAndExpectChild(folder, " 2", kSetupChild);
+    std::string runOnce = GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+    CHECK(runOnce == "\"" + folder + kDriverChild + "\"", "RunOnce %s", runOnce.c_str());
+
+    // wineboot -r is the prefix's restart: it runs the RunOnce commands and deletes them.
+    char commandLine[] = "wineboot.exe -r";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        WaitForSingleObject(process.hProcess, 60000);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    std::vector<ChildStart> starts;
+    for (int wait = 0; wait < 100 && starts.empty(); ++wait, Sleep(100))
+        starts = ChildStarts(folder + kDriverChild);
+    CHECK(starts.size() == 1, "driver installer started %zu times at the logon", starts.size());
+    if (!starts.empty())
+        CHECK(starts[0].self == folder + kDriverChild, "started %s", starts[0].self.c_str());
+    runOnce = GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+    CHECK(runOnce == "(none)", "RunOnce afterwards %s", runOnce.c_str());
+}
+
+static void AFirstRunRecordsItsFolder()
+{
+    struct {
+        const char* name;
+        std::string folder;
+    } cases[] = {{"first run from a folder", gWork + "first\\"},
+                 {"first run from a drive's root", gRoot}};
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.09.00.0904");
+    for (const auto& c : cases) {
+        gCase = c.name;
+        LayOut(c.folder);
+        SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", "C:\\elsewhere\\");
+        ChildStart start = RunAndExpectChild(c.folder, "", kDriverChild);
+        std::string record = GetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH");
+        CHECK(record == c.folder, "record %s", record.c_str());
+        CHECK(start.self == c.folder + kDriverChild, "child %s", start.self.c_str());
+    }
+}
+
+// ---- the 32-bit program's resources --------------------------------------------------
+
+static const BYTE* Resource(HMODULE module, LPCSTR type, int id, DWORD* size)
+{
+    HRSRC found = FindResourceExA(module, type, MAKEINTRESOURCEA(id),
+                                  MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    CHECK(found != NULL, "resource %d of type %d in English (United States)", id,
+          static_cast<int>(reinterpret_cast<ULONG_PTR>(type)));
+    if (!found)
+        return NULL;
+    *size = SizeofResource(module, found);
+    return static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
+}
+
+struct Reader {
+    const BYTE* at;
+    WORD Word() { WORD v; memcpy(&v, at, 2); at += 2; return v; }
+    DWORD Dword() { DWORD v; memcpy(&v, at, 4); at += 4; return v; }
+    std::string Text()
+    {
+        std::string text;
+        for (WORD c; (c = Word()) != 0;)
+            text += static_cast<char>(c);
+        return text;
+    }
+    void Align() { at = reinterpret_cast<const BYTE*>((reinterpret_cast<ULONG_PTR>(at) + 3) & ~3); }
+};
+
+static void TheResourcesAreAsWindowsSeesThem(HMODULE module)
+{
+    gCase = "dialog 103";
+    DWORD size = 0;
+    if (const BYTE* dialog = Resource(module, RT_DIALOG, 103, &size)) {
+        Reader r = {dialog};
+        CHECK(r.Word() == 1 && r.Word() == 0xFFFF, "an extended template");
+        r.Dword();
+        DWORD exStyle = r.Dword(), style = r.Dword();
+        CHECK(style == 0x900008C4, "style %08lx", style);
+        CHECK(exStyle == 0, "extended style %08lx", exStyle);
+        WORD items = r.Word();
+        CHECK(items == 1, "%u controls", items);
+        short x = r.Word(), y = r.Word(), cx = r.Word(), cy = r.Word();
+        CHECK(x == 0 && y == 0 && cx == 198 && cy == 71, "%d,%d %dx%d", x, y, cx, cy);
+        CHECK(r.Word() == 0 && r.Word() == 0 && r.Word() == 0, "no menu, class or caption");
+        WORD points = r.Word(), weight = r.Word();
+        BYTE italic = r.at[0], charset = r.at[1];
+        r.at += 2;
+        std::string face = r.Text();
+        CHECK(points == 8 && weight == 0 && italic == 0 && charset == 1 && face == "Tahoma",
+              "font %s %u pt, weight %u, italic %u, character set %u", face.c_str(), points,
+              weight, italic, charset);
+        r.Align();
+        gCase = "control 1001";
+        r.Dword();
+        DWORD itemExStyle = r.Dword(), itemStyle = r.Dword();
+        short ix = r.Word(), iy = r.Word(), icx = r.Word(), icy = r.Word();
+        DWORD id = r.Dword();
+        // rc writes the static class as its atom, windres as its name.
+        std::string className;
+        if (r.at[0] == 0xFF && r.at[1] == 0xFF) {
+            r.Word();
+            className = r.Word() == 0x0082 ? "static" : "?";
+        } else {
+            className = r.Text();
+        }
+        WORD titleMark = r.Word(), image = r.Word();
+        CHECK(id == 1001, "id %lu", id);
+        CHECK(itemStyle == 0x5000020E && itemExStyle == 0x20, "style %08lx, extended %08lx",
+              itemStyle, itemExStyle);
+        CHECK(ix == 0 && iy == 0 && icx == 198 && icy == 71, "%d,%d %dx%d", ix, iy, icx, icy);
+        CHECK(_stricmp(className.c_str(), "static") == 0, "class %s", className.c_str());
+        CHECK(titleMark == 0xFFFF && image == 114, "image %04x %u", titleMark, image);
+    }
+
+    gCase = "bitmap 114";
+    if (const BYTE* bitmap = Resource(module, RT_BITMAP, 114, &size)) {
+        BITMAPINFOHEADER header;
+        memcpy(&header, bitmap, sizeof header);
+        CHECK(header.biWidth == 137 && header.biHeight == 101 && header.biBitCount == 8 &&
+                  header.biCompression == BI_RGB,
+              "%ldx%ld, %u bits, compression %lu", header.biWidth, header.biHeight,
+              header.biBitCount, header.biCompression);
+    }
+
+    gCase = "icon group 117";
+    if (const BYTE* group = Resource(module, RT_GROUP_ICON, 117, &size)) {
+        Reader r = {group};
+        r.Word();
+        WORD type = r.Word(), count = r.Word();
+        CHECK(type == 1 && count == 2, "type %u, %u images", type, count);
+        const int sizes[2] = {32, 16};
+        for (int i = 0; i < count && i < 2; ++i) {
+            BYTE width = r.at[0], height = r.at[1], colours = r.at[2];
+            r.at += 4;
+            r.Word();
+            WORD bits = r.Word();
+            r.Dword();
+            WORD id = r.Word();
+            CHECK(width == sizes[i] && height == sizes[i] && colours == 16 && bits == 4 &&
+                      id == i + 1,
+                  "image %d: %ux%u, %u colours, %u bits, icon %u", i, width, height, colours,
+                  bits, id);
+            DWORD iconSize = 0;
+            Resource(module, RT_ICON, id, &iconSize);
+        }
+    }
+}
+
+// ---- the splash as Windows draws it --------------------------------------------------
+
+static INT_PTR CALLBACK QuietDialog(HWND, UINT message, WPARAM, LPARAM)
+{
+    return message == WM_INITDIALOG;
+}
+
+// Top-down 32-bit pixels of a bitmap.
+static std::vector<DWORD> Pixels(HDC dc, HBITMAP bitmap, int width, int height)
+{
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    std::vector<DWORD> pixels(static_cast<size_t>(width) * height, 0);
+    GetDIBits(dc, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
+    for (DWORD& pixel : pixels)
+        pixel &= 0xFFFFFF;
+    return pixels;
+}
+
+static void SaveBitmap(const std::string& path, const std::vector<DWORD>& pixels, int width,
+                       int height)
+{
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = -height;
+    header.biPlanes = 1;
+    header.biBitCount = 32;
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof header;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size() * 4);
+    if (FILE* f = fopen(path.c_str(), "wb")) {
+        fwrite(&file, sizeof file, 1, f);
+        fwrite(&header, sizeof header, 1, f);
+        fwrite(pixels.data(), 4, pixels.size(), f);
+        fclose(f);
+    }
+}
+
+// Shows dialog 103 from the program's own resources, copies it off the screen, and finds
+// where bitmap 114 sits in it: it must be whole and centred in the client area.
+static void TheSplashShowsTheLogoCentred(HMODULE module)
+{
+    gCase = "splash picture";
+    HWND dialog = CreateDialogParamA(module, MAKEINTRESOURCEA(103), NULL, QuietDialog, 0);
+    CHECK(dialog != NULL, "dialog 103 could not be created: %lu", GetLastError());
+    if (!dialog)
+        return;
+    SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+    for (int i = 0; i < 30; ++i) {
+        MSG message;
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        Sleep(10);
+    }
+    RECT client, units = {0, 0, 198, 71}, frame;
+    GetClientRect(dialog, &client);
+    MapDialogRect(dialog, &units);
+    CHECK(client.right == units.right && client.bottom == units.bottom,
+          "client %ldx%ld, dialog units give %ldx%ld", client.right, client.bottom, units.right,
+          units.bottom);
+    GetWindowRect(dialog, &frame);
+    int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    HDC screen = GetDC(NULL);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP picture = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, picture);
+    BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY);
+    SelectObject(memory, old);
+    std::vector<DWORD> shot = Pixels(memory, picture, width, height);
+    SaveBitmap(gPicture, shot, width, height);
+
+    const int logoWidth = 137, logoHeight = 101;
+    HBITMAP logo = static_cast<HBITMAP>(
+        LoadImageA(module, MAKEINTRESOURCEA(114), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    std::vector<DWORD> expected = Pixels(memory, logo, logoWidth, logoHeight);
+    POINT origin = {0, 0};
+    ClientToScreen(dialog, &origin);
+    int centreX = origin.x - frame.left + (client.right - logoWidth) / 2;
+    int centreY = origin.y - frame.top + (client.bottom - logoHeight) / 2;
+    int bestX = 0, bestY = 0;
+    size_t bestMatches = 0;
+    for (int dy = -3; dy <= 3; ++dy) {
+        for (int dx = -3; dx <= 3; ++dx) {
+            size_t matches = 0;
+            for (int y = 0; y < logoHeight; ++y) {
+                for (int x = 0; x < logoWidth; ++x) {
+                    int sx = centreX + dx + x, sy = centreY + dy + y;
+                    if (sx >= 0 && sy >= 0 && sx < width && sy < height &&
+                        shot[static_cast<size_t>(sy) * width + sx] ==
+                            expected[static_cast<size_t>(y) * logoWidth + x])
+                        ++matches;
+                }
+            }
+            if (matches > bestMatches) {
+                bestMatches = matches;
+                bestX = dx;
+                bestY = dy;
+            }
+        }
+    }
+    double share = 100.0 * static_cast<double>(bestMatches) / (logoWidth * logoHeight);
+    printf("splash: window %dx%d, client %ldx%ld; logo found %d,%d from the centre, %.1f%% of "
+           "its pixels as drawn; picture %s\n",
+           width, height, client.right, client.bottom, bestX, bestY, share, gPicture.c_str());
+    CHECK(share >= 99.0, "only %.1f%% of the logo's pixels are on the screen", share);
+    CHECK(abs(bestX) <= 1 && abs(bestY) <= 1, "logo off centre by %d,%d", bestX, bestY);
+    DeleteObject(logo);
+    DeleteObject(picture);
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+    DestroyWindow(dialog);
+}
+
+int main(int argc, char** argv)
+{
+    if (argc == 4 && strcmp(argv[1], "--splash-picture") == 0) {  // the demo's picture alone
+        gPicture = argv[3];
+        HMODULE module = LoadLibraryExA(argv[2], NULL, LOAD_LIBRARY_AS_DATAFILE);
+        if (module)
+            TheSplashShowsTheLogoCentred(module);
+        return module && gFailed == 0 ? 0 : 1;
+    }
+    if (argc != 7) {
+        printf("usage: e2e <launcher> <launcher32> <tools\\> <work\\> <root\\> <picture.bmp>\n");
+        return 2;
+    }
+    gLauncher = argv[1];
+    gLauncher32 = argv[2];
+    gTools = argv[3];
+    gWork = argv[4];
+    gRoot = argv[5];
+    gPicture = argv[6];
+
+    HWND shellWindow = TopLevelWindow(kShellTitle);  // the shell is up unless a case says not
+    BothBranchesStartTheirChild();
+    TheShellWaitDependsOnTheVersion(shellWindow);
+    ADirectXWindowEndsTheDirectXPollEarly();
+    AMissingChildStillEndsTheRun();
+    AFirstRunRecordsItsFolder();
+    TheRunOnceRecordRunsTheDriverInstallerAtTheNextLogon();
+
+    HMODULE module = LoadLibraryExA(gLauncher32.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    gCase = "32-bit launcher.exe";
+    CHECK(module != NULL, "cannot read %s", gLauncher32.c_str());
+    if (module) {
+        TheResourcesAreAsWindowsSeesThem(module);
+        TheSplashShowsTheLogoCentred(module);
+        FreeLibrary(module);
+    }
+    DestroyWindow(shellWindow);
+    printf("%d passed, %d failed\n", gPassed, gFailed);
+    return gFailed == 0 ? 0 : 1;
+}
