@@ -12,10 +12,13 @@ import subprocess
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 NAVY, DEEP, PALE, SKY, AMBER = "#1d3c6e", "#0b1a33", "#e8eef7", "#4fc3f7", "#f2a03d"
+# The logo stands on one flat colour: the splash fills the rest of the dialog with its
+# top-left pixel, so logo and dialog meet without an edge.
+BASE = "#132a50"
 
 # The controller: a pale pill with a cross pad and two buttons, between vibration arcs.
 LOGO = [
-    "-size", "137x101", f"gradient:{NAVY}-{DEEP}",
+    "-size", "137x101", f"xc:{BASE}",
     "-fill", PALE, "-stroke", "none", "-draw", "roundrectangle 38,18 98,50 14,14",
     "-fill", DEEP, "-draw", "rectangle 50,25 54,39", "-draw", "rectangle 45,30 59,34",
     "-fill", AMBER, "-draw", "circle 85,29 85,26", "-fill", SKY, "-draw", "circle 79,37 79,34",

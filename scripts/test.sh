@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Every test: the host tests against the simulated Win32, the binary's budgets, and the real
-# program under Wine.
+# Every test: the host tests against the simulated Win32 (with the fault sweep), the binary's
+# budgets and the real program under Wine; then a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install.sh
 scripts/build.sh
-ctest --preset host
+status=0
+ctest --preset host || status=1
+ctest --preset fuzz || status=1
+exit $status
