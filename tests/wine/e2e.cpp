@@ -5,6 +5,7 @@
 //   e2e <launcher to run> <32-bit launcher.exe> <tools folder> <work drive> <root drive> <picture>
 //   e2e --splash-picture <32-bit launcher.exe> <picture>
 #include <windows.h>
+#include <sddl.h>
 
 #include <stdio.h>
 #include <string.h>
@@ -136,7 +137,15 @@ struct Run {
     DWORD exitCode;
     long long started, ended;
     unsigned long long exited;  // FILETIME units
+    unsigned long long startedAt;
 };
+
+static unsigned long long Now()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
 
 static Run RunLauncher(const std::string& folder, const char* arguments)
 {
@@ -145,7 +154,7 @@ static Run RunLauncher(const std::string& folder, const char* arguments)
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    Run run = {0xDEADBEEF, 0, 0, 0};
+    Run run = {0xDEADBEEF, 0, 0, 0, Now()};
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     run.started = now.QuadPart;
@@ -357,6 +366,166 @@ static void AFirstRunRecordsItsFolder()
         CHECK(record == c.folder, "record %s", record.c_str());
         CHECK(start.self == c.folder + kDriverChild, "child %s", start.self.c_str());
     }
+}
+
+// ---- hostile registries and folders ---------------------------------------------------
+
+static void SetRaw(HKEY root, const char* key, const char* name, DWORD type, const std::string& bytes)
+{
+    HKEY k;
+    if (RegCreateKeyExA(root, key, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &k, NULL) == 0) {
+        RegSetValueExA(k, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                       static_cast<DWORD>(bytes.size()));
+        RegCloseKey(k);
+    }
+}
+
+// "D:(A;;KR;;;WD)" lets everyone read the key and nobody write it, as a standard user sees
+// HKLM; "D:(A;;KA;;;WD)" gives it back.
+static void SetKeyAccess(const char* key, const char* sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    HKEY k;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
+                                                              NULL))
+        return;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, WRITE_DAC, &k) == 0) {
+        RegSetKeySecurity(k, DACL_SECURITY_INFORMATION, descriptor);
+        RegCloseKey(k);
+    }
+    LocalFree(descriptor);
+    bool readOnly = strstr(sddl, ";KR;") != NULL;
+    LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_ALL_ACCESS, &k);
+    if (opened == 0)
+        RegCloseKey(k);
+    CHECK((opened == ERROR_ACCESS_DENIED) == readOnly, "opening %s for all access gave %ld", key,
+          opened);
+}
+
+static bool KeyExists(HKEY root, const char* key)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &k) != 0)
+        return false;
+    RegCloseKey(k);
+    return true;
+}
+
+// A folder whose path, with its trailing backslash, is exactly `length` characters.
+static std::string FolderOfLength(size_t length)
+{
+    std::string folder = gWork + "long";
+    CreateDirectoryA(folder.c_str(), NULL);
+    while (folder.size() + 1 < length) {
+        size_t part = length - folder.size() - 2 < 60 ? length - folder.size() - 2 : 60;
+        folder += "\\" + std::string(part, 'b');
+        CreateDirectoryA(folder.c_str(), NULL);
+    }
+    return folder + "\\";
+}
+
+enum Setup { kNothing, kDirectXKeyReadOnly, kRunOnceReadOnly, kNoRunOnceKey };
+
+static void HostileInputs()
+{
+    const std::string folder = gWork + "hostile\\";
+    const std::string dword("\x04\x09\x00\x00", 4);
+    const std::string at225 = FolderOfLength(225), at226 = FolderOfLength(226);
+    struct {
+        const char* name;
+        DWORD versionType;  // 0: no DirectX key
+        std::string version;
+        DWORD recordType;
+        std::string record;
+        Setup setup;
+        const char* child;      // NULL: nothing starts
+        std::string runOnce;    // "(none)": no record
+    } cases[] = {
+        {"Version as REG_DWORD", REG_DWORD, dword, REG_SZ, folder, kNothing, kDriverChild, "(none)"},
+        {"Version empty", REG_SZ, "", REG_SZ, folder, kNothing, kDriverChild, "(none)"},
+        {"Version of 300 bytes", REG_SZ, std::string(300, '4'), REG_SZ, folder, kNothing,
+         kSetupChild, folder + kDriverChild},
+        {"Version 4-09-00-0904", REG_SZ, "4-09-00-0904", REG_SZ, folder, kNothing, kDriverChild,
+         "(none)"},
+        {"Version 4.0A.00.0000", REG_SZ, "4.0A.00.0000", REG_SZ, folder, kNothing, kDriverChild,
+         "(none)"},
+        {"no DirectX key", 0, "", REG_SZ, folder, kNothing, kSetupChild, folder + kDriverChild},
+        {"record of 258 characters", REG_SZ, "4.08.00.0400", REG_SZ,
+         "T:\\" + std::string(254, 'a') + "\\", kNothing, NULL, "(none)"},
+        {"record of 259 characters", REG_SZ, "4.08.00.0400", REG_SZ,
+         "T:\\" + std::string(255, 'a') + "\\", kNothing, NULL, "(none)"},
+        {"record of 260 characters", REG_SZ, "4.08.00.0400", REG_SZ,
+         "T:\\" + std::string(256, 'a') + "\\", kNothing, NULL, "(none)"},
+        {"record of 300 characters", REG_SZ, "4.08.00.0400", REG_SZ,
+         "T:\\" + std::string(296, 'a') + "\\", kNothing, NULL, "(none)"},
+        {"record without its backslash", REG_SZ, "4.08.00.0400", REG_SZ,
+         folder.substr(0, folder.size() - 1), kNothing, NULL, "(none)"},
+        {"record as REG_BINARY", REG_SZ, "4.08.00.0400", REG_BINARY, folder, kNothing, kSetupChild,
+         folder + kDriverChild},
+        {"driver installer path of 259 characters", REG_SZ, "4.09.00.0904", REG_SZ, at225,
+         kNothing, kDriverChild, "(none)"},
+        {"RunOnce path of 259 characters", REG_SZ, "4.08.00.0400", REG_SZ, at225, kNothing,
+         kSetupChild, at225 + kDriverChild},
+        {"RunOnce path of 260 characters", REG_SZ, "4.08.00.0400", REG_SZ, at226, kNothing,
+         kSetupChild, "(none)"},
+        {"DirectX key a standard user may only read", REG_SZ, "4.09.00.0904", REG_SZ, folder,
+         kDirectXKeyReadOnly, kDriverChild, "(none)"},
+        {"RunOnce key that may not be written", REG_SZ, "4.08.00.0400", REG_SZ, folder,
+         kRunOnceReadOnly, kSetupChild, "(none)"},
+        {"no RunOnce key", REG_SZ, "4.08.00.0400", REG_SZ, folder, kNoRunOnceKey, kSetupChild,
+         "(none)"},
+    };
+    int count = 0;
+    for (const auto& c : cases) {
+        gCase = c.name;
+        ++count;
+        for (const std::string& place : {folder, at225, at226})
+            LayOut(place);
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kDirectXKey);
+        if (c.versionType != 0)
+            SetRaw(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", c.versionType, c.version);
+        SetRaw(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", c.recordType, c.record);
+        DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+        if (c.setup == kDirectXKeyReadOnly)
+            SetKeyAccess(kDirectXKey, "D:(A;;KR;;;WD)");
+        if (c.setup == kRunOnceReadOnly)
+            SetKeyAccess(kRunOnceKey, "D:(A;;KR;;;WD)");
+        if (c.setup == kNoRunOnceKey)
+            RegDeleteKeyA(HKEY_LOCAL_MACHINE, kRunOnceKey);
+
+        Run run = RunLauncher(folder, " 2");
+        CHECK(run.exitCode == 1, "exit code %lu", run.exitCode);
+        std::string runOnce = GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+        CHECK(runOnce == c.runOnce, "RunOnce %s", runOnce.c_str());
+        if (c.setup == kNoRunOnceKey)
+            CHECK(!KeyExists(HKEY_LOCAL_MACHINE, kRunOnceKey), "the RunOnce key was created");
+        const std::string& home = c.record == at225 || c.record == at226 ? c.record : folder;
+        for (const char* child : {kDriverChild, kSetupChild}) {
+            size_t expected = c.child && strcmp(child, c.child) == 0 ? 1 : 0;
+            size_t starts = 0;  // a log past MAX_PATH cannot be deleted: count this run's lines
+            std::vector<std::string> places = {home};
+            if (home != folder)
+                places.push_back(folder);
+            for (const std::string& place : places) {
+                for (const ChildStart& start : ChildStarts(place + child))
+                    starts += start.created >= run.startedAt;
+            }
+            CHECK(starts == expected, "%s started %zu times", child, starts);
+        }
+
+        if (c.setup == kDirectXKeyReadOnly)
+            SetKeyAccess(kDirectXKey, "D:(A;;KA;;;WD)");
+        if (c.setup == kRunOnceReadOnly)
+            SetKeyAccess(kRunOnceKey, "D:(A;;KA;;;WD)");
+        if (c.setup == kNoRunOnceKey) {
+            HKEY k;
+            if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                                &k, NULL) == 0)
+                RegCloseKey(k);
+        }
+    }
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.09.00.0904");
+    printf("hostile inputs: %d cases\n", count);
 }
 
 // ---- the 32-bit program's resources --------------------------------------------------
@@ -613,6 +782,7 @@ int main(int argc, char** argv)
     AMissingChildStillEndsTheRun();
     AFirstRunRecordsItsFolder();
     TheRunOnceRecordRunsTheDriverInstallerAtTheNextLogon();
+    HostileInputs();
 
     HMODULE module = LoadLibraryExA(gLauncher32.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
     gCase = "32-bit launcher.exe";
