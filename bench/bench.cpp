@@ -1,0 +1,195 @@
+// Times the launcher under Wine against the floor of starting a process here.
+//
+//   bench <launcher.exe> <floors folder\> <standin.exe> <progman.exe> <work folder\> <runs>
+//
+// Scenarios: three floors (a do-nothing program; the same importing user32; one that also
+// makes one window search, starts the child and exits); the driver branch with the shell's window present; the
+// DirectX branch with a "Microsoft(R) DirectX(R)" window present. For each, the median and
+// the interquartile range of the time from the start call to the child's creation and of
+// the whole run, and the launcher's cost beyond a floor and the pauses it must make.
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+static const char kShellTitle[] = "Launcher Test Shell";  // string 1 of the tests' progman.exe
+
+static unsigned long long FileTimeNow()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+static double Now()
+{
+    LARGE_INTEGER counter, frequency;
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+static void SetVersion(const char* version)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\DirectX", 0, NULL, 0,
+                        KEY_ALL_ACCESS, NULL, &key, NULL) == 0) {
+        RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                       static_cast<DWORD>(strlen(version) + 1));
+        RegCloseKey(key);
+    }
+}
+
+// The stand-in's starts so far, and the creation time of the newest, in FILETIME units.
+static size_t ChildStarts(const std::string& log, unsigned long long* lastCreated)
+{
+    size_t starts = 0;
+    FILE* f = fopen(log.c_str(), "r");
+    char line[2048];
+    while (f && fgets(line, sizeof line, f)) {
+        const char* bar = strchr(line, '|');
+        if (bar) {
+            *lastCreated = strtoull(bar + 1, NULL, 10);
+            ++starts;
+        }
+    }
+    if (f)
+        fclose(f);
+    return starts;
+}
+
+struct Sample {
+    double childMs, wholeMs;
+};
+
+static Sample RunOnce(const std::string& program, const std::string& folder, const std::string& childLog)
+{
+    unsigned long long created = 0;
+    size_t startsBefore = childLog.empty() ? 0 : ChildStarts(childLog, &created);
+    std::string commandLine = "\"" + program + "\" 2";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    unsigned long long startedAt = FileTimeNow();
+    double started = Now();
+    if (!CreateProcessA(program.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL,
+                        folder.c_str(), &startup, &process))
+        return {0, 0};
+    WaitForSingleObject(process.hProcess, 30000);
+    double whole = Now() - started;
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    // The child may still be starting: wait for its record, so runs never overlap.
+    double child = 0;
+    for (int wait = 0; !childLog.empty() && wait < 300; ++wait, Sleep(10)) {
+        if (ChildStarts(childLog, &created) > startsBefore) {
+            child = static_cast<double>(static_cast<long long>(created - startedAt)) / 1e4;
+            break;
+        }
+    }
+    return {child, whole};
+}
+
+static double Quantile(std::vector<double> values, double q)
+{
+    std::sort(values.begin(), values.end());
+    double at = q * static_cast<double>(values.size() - 1);
+    size_t low = static_cast<size_t>(at);
+    size_t high = std::min(low + 1, values.size() - 1);
+    return values[low] + (values[high] - values[low]) * (at - static_cast<double>(low));
+}
+
+int main(int argc, char** argv)
+{
+    if (argc != 7) {
+        printf("usage: bench <launcher.exe> <floors\\> <standin.exe> <progman.exe> <work\\> <runs>\n");
+        return 2;
+    }
+    std::string launcher = argv[1], floors = argv[2], standin = argv[3], progman = argv[4];
+    std::string folder = argv[5];
+    int runs = atoi(argv[6]);
+    for (const char* sub : {"", "DirectX", "DirectX\\9.0", "PX_Drivers"})
+        CreateDirectoryA((folder + sub).c_str(), NULL);
+    const std::string driver = folder + "PX_Drivers\\QuaverlineDrivers40.exe";
+    const std::string setup = folder + "DirectX\\9.0\\dxsetup.exe";
+    CopyFileA(standin.c_str(), driver.c_str(), FALSE);
+    CopyFileA(standin.c_str(), setup.c_str(), FALSE);
+    CopyFileA(launcher.c_str(), (folder + "launcher.exe").c_str(), FALSE);
+    for (const char* floor : {"nothing.exe", "gui.exe", "starter.exe"})
+        CopyFileA((floors + floor).c_str(), (folder + floor).c_str(), FALSE);
+    CopyFileA(progman.c_str(), (folder + "progman.exe").c_str(), FALSE);
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Orvalent", 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                        &key, NULL) == 0) {
+        RegSetValueExA(key, "QB62_INSTALL_PATH", 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(folder.c_str()),
+                       static_cast<DWORD>(folder.size()));
+        RegCloseKey(key);
+    }
+    HWND shell = CreateWindowExA(0, "STATIC", kShellTitle, WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
+
+    // The pauses each scenario must make: the shell wait finds the shell in its first pass
+    // and pauses 10 ms; the branch's poll ends at its first search; 100 ms after the start.
+    struct {
+        const char* name;
+        const char* program;
+        const char* version;
+        const char* window;
+        std::string childLog;
+        double pausesMs;
+    } scenarios[] = {
+        {"(a) do-nothing program", "nothing.exe", NULL, NULL, "", -1},
+        {"(a') do-nothing program importing user32", "gui.exe", NULL, NULL, "", -1},
+        {"(a'') user32, one window search, starts the child, no pauses", "starter.exe", NULL,
+         NULL, driver + ".log", 0},
+        {"driver branch, shell window present", "launcher.exe", "4.09.00.0904", NULL,
+         driver + ".log", 110},
+        {"DirectX branch, \"Microsoft(R) DirectX(R)\" window present", "launcher.exe",
+         "4.08.00.0400", "Setup - Microsoft(R) DirectX(R) 9.0c", setup + ".log", 110},
+    };
+    double floorMs = 0, starterMs = 0;
+    printf("| scenario | runs | child created after, median (IQR) | whole run, median (IQR) | "
+           "prescribed pauses | beyond (a) and pauses | beyond (a'') and pauses |\n");
+    printf("|---|---|---|---|---|---|---|\n");
+    for (const auto& s : scenarios) {
+        if (s.version)
+            SetVersion(s.version);
+        HWND window = s.window ? CreateWindowExA(0, "STATIC", s.window, WS_POPUP, 0, 0, 1, 1,
+                                                 NULL, NULL, NULL, NULL)
+                               : NULL;
+        std::vector<double> child, whole;
+        RunOnce(folder + s.program, folder, s.childLog);  // warm the caches once
+        for (int i = 0; i < runs; ++i) {
+            Sample sample = RunOnce(folder + s.program, folder, s.childLog);
+            child.push_back(sample.childMs);
+            whole.push_back(sample.wholeMs);
+        }
+        if (window)
+            DestroyWindow(window);
+        double wholeMedian = Quantile(whole, 0.5);
+        if (floorMs == 0)
+            floorMs = wholeMedian;
+        if (s.pausesMs == 0)
+            starterMs = wholeMedian;
+        char childText[64] = "-";
+        if (!s.childLog.empty())
+            snprintf(childText, sizeof childText, "%.1f ms (%.1f-%.1f)", Quantile(child, 0.5),
+                     Quantile(child, 0.25), Quantile(child, 0.75));
+        char beyond[2][32] = {"-", "-"};
+        if (s.pausesMs >= 0)
+            snprintf(beyond[0], sizeof beyond[0], "%+.1f ms", wholeMedian - floorMs - s.pausesMs);
+        if (s.pausesMs > 0)
+            snprintf(beyond[1], sizeof beyond[1], "%+.1f ms", wholeMedian - starterMs - s.pausesMs);
+        printf("| %s | %d | %s | %.1f ms (%.1f-%.1f) | %s | %s | %s |\n", s.name, runs, childText,
+               wholeMedian, Quantile(whole, 0.25), Quantile(whole, 0.75),
+               s.pausesMs >= 0 ? (std::to_string(static_cast<int>(s.pausesMs)) + " ms").c_str() : "-",
+               beyond[0], beyond[1]);
+    }
+    DestroyWindow(shell);
+    SetVersion("4.09.00.0904");
+    return 0;
+}
