@@ -17,7 +17,7 @@ void WriteInstallPath(const char* path)
     RegCloseKey(key);
 }
 
-// A drive's root or a network share, and a folder: "C:\...\" or "\\server\...\".
+// A full folder path ending in a backslash, on a drive ("C:\...\") or a share ("\\server\...\").
 static bool IsFullFolderPath(const char* text)
 {
     size_t length = TextLength(text);
