@@ -51,9 +51,8 @@ static size_t ChildStarts(const std::string& log, unsigned long long* lastCreate
     FILE* f = fopen(log.c_str(), "r");
     char line[2048];
     while (f && fgets(line, sizeof line, f)) {
-        const char* bar = strchr(line, '|');
-        if (bar) {
-            *lastCreated = strtoull(bar + 1, NULL, 10);
+        if (strchr(line, '|')) {
+            *lastCreated = strtoull(line, NULL, 10);
             ++starts;
         }
     }

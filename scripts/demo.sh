@@ -38,7 +38,7 @@ started() {  # which stand-in started, from where, how long after the launcher
     local found=0
     for log in "$folder/DirectX/9.0/dxsetup.exe.log" "$folder/PX_Drivers/QuaverlineDrivers40.exe.log"; do
         [ -f "$log" ] || continue
-        IFS='|' read -r _ created program from commandline < "$log"
+        IFS='|' read -r created program from commandline < "$log"
         local ms=$(( created / 10000 - 11644473600000 - $1 ))
         echo "  started:          $program"
         echo "  in the folder:    $from"

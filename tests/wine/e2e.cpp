@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -84,7 +85,6 @@ static void SetWindowsVersion(const char* version)
 // ---- the install folder and the runs -------------------------------------------------
 
 struct ChildStart {
-    long long qpc;
     unsigned long long created;  // FILETIME units: when the start call made the process
     std::string self, folder, commandLine;
 };
@@ -98,15 +98,14 @@ static std::vector<ChildStart> ChildStarts(const std::string& program)
         line[strcspn(line, "\r\n")] = '\0';
         std::vector<std::string> fields;
         std::string text = line;
-        for (size_t at = 0; fields.size() < 4;) {
+        for (size_t at = 0; fields.size() < 3;) {  // the command line may hold bars itself
             size_t bar = text.find('|', at);
             fields.push_back(text.substr(at, bar - at));
             at = bar + 1;
-            if (fields.size() == 4)
+            if (fields.size() == 3)
                 fields.push_back(text.substr(at));
         }
-        starts.push_back({atoll(fields[0].c_str()), strtoull(fields[1].c_str(), NULL, 10),
-                          fields[2], fields[3], fields[4]});
+        starts.push_back({strtoull(fields[0].c_str(), NULL, 10), fields[1], fields[2], fields[3]});
     }
     if (f)
         fclose(f);
@@ -200,11 +199,17 @@ static ChildStart RunAndExpectChild(const std::string& folder, const char* argum
     const char* other = strcmp(child, kDriverChild) == 0 ? kSetupChild : kDriverChild;
     CHECK(ChildStarts(folder + other).empty(), "%s started too", other);
     if (starts.empty())
-        return ChildStart{local.started, 0, "", "", ""};
+        return ChildStart{0, "", "", ""};
     const ChildStart& start = starts[0];
     double after = static_cast<double>(static_cast<long long>(local.exited - start.created)) / 1e4;
     CHECK(after >= 100.0, "launcher ended %.1f ms after it started the child", after);
     return start;
+}
+
+// From the launcher's start call to its child's creation.
+static double ChildDelay(const Run& run, const ChildStart& start)
+{
+    return static_cast<double>(static_cast<long long>(start.created - run.startedAt)) / 1e4;
 }
 
 // ---- cases ---------------------------------------------------------------------------
@@ -237,7 +242,7 @@ static void BothBranchesStartTheirChild()
         std::string expected = c.runOnce ? folder + kDriverChild : "(none)";
         CHECK(runOnce == expected, "RunOnce %s", runOnce.c_str());
         printf("%s: child started %.0f ms after the launcher, launcher ran %.0f ms\n", c.name,
-               Milliseconds(run.started, start.qpc), Milliseconds(run.started, run.ended));
+               ChildDelay(run, start), Milliseconds(run.started, run.ended));
     }
 }
 
@@ -266,7 +271,7 @@ static void TheShellWaitDependsOnTheVersion(HWND shellWindow)
         SetWindowTextA(shellWindow, c.shellWindow ? kShellTitle : "Launcher Test Other");
         Run run;
         ChildStart start = RunAndExpectChild(folder, " 2", kDriverChild, &run);
-        double delay = Milliseconds(run.started, start.qpc);
+        double delay = ChildDelay(run, start);
         printf("%s: child started %.0f ms after the launcher, launcher ran %.0f ms\n", name,
                delay, Milliseconds(run.started, run.ended));
         if (c.waits)
@@ -278,27 +283,34 @@ static void TheShellWaitDependsOnTheVersion(HWND shellWindow)
     SetWindowsVersion(NULL);
 }
 
+// A matching window ends the poll at its first search; one in lower case leaves it to run
+// 100 searches about 1 ms apart. Medians of three runs, so one slow start does not decide.
 static void ADirectXWindowEndsTheDirectXPollEarly()
 {
     std::string folder = gWork + "poll\\";
     SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.08.00.0400");
     SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", folder);
-    double delays[2];
+    double medians[2];
     const char* titles[2] = {"Setup - Microsoft(R) DirectX(R) 9.0c", "setup microsoft(r) directx(r)"};
     for (int i = 0; i < 2; ++i) {
         gCase = titles[i];
-        LayOut(folder);
         HWND window = TopLevelWindow(titles[i]);
-        Run run;
-        ChildStart start = RunAndExpectChild(folder, " 2", kSetupChild, &run);
-        delays[i] = Milliseconds(run.started, start.qpc);
-        printf("DirectX poll with a window \"%s\": child started %.0f ms after the launcher\n",
-               titles[i], delays[i]);
+        double delays[3];
+        for (double& delay : delays) {
+            LayOut(folder);
+            Run run;
+            ChildStart start = RunAndExpectChild(folder, " 2", kSetupChild, &run);
+            delay = ChildDelay(run, start);
+        }
+        std::sort(delays, delays + 3);
+        medians[i] = delays[1];
+        printf("DirectX poll with a window \"%s\": child created %.0f ms after the start "
+               "(median of 3)\n", titles[i], medians[i]);
         DestroyWindow(window);
     }
     gCase = "DirectX poll";
-    CHECK(delays[1] - delays[0] >= 90.0, "100 polls of 1 ms cost only %.0f ms more",
-          delays[1] - delays[0]);
+    CHECK(medians[1] - medians[0] >= 60.0, "100 polls of 1 ms cost only %.0f ms more",
+          medians[1] - medians[0]);
 }
 
 static void AMissingChildStillEndsTheRun()

@@ -7,8 +7,6 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
     FILETIME created, exited, kernel, user;
     GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
     char self[MAX_PATH], folder[MAX_PATH], log[MAX_PATH + 8];
@@ -18,8 +16,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     if (FILE* f = fopen(log, "a")) {
         unsigned long long creation =
             (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-        fprintf(f, "%lld|%llu|%s|%s|%s\n", static_cast<long long>(now.QuadPart), creation, self,
-                folder, GetCommandLineA());
+        fprintf(f, "%llu|%s|%s|%s\n", creation, self, folder, GetCommandLineA());
         fclose(f);
     }
     return 0;
