@@ -42,7 +42,7 @@ started() {  # which stand-in started, from where, how long after the launcher
         local ms=$(( created / 10000 - 11644473600000 - $1 ))
         echo "  started:          $program"
         echo "  in the folder:    $from"
-        echo "  after:            $ms ms (from the launcher's start to the child's creation)"
+        echo "  after:            $ms ms (from starting Wine with the launcher to the child's creation)"
         rm -f "$log"
         found=1
     done
