@@ -36,7 +36,7 @@ void PollForWindow(DWORD pauseMs)
 }
 
 // Windows 95, NT 4 and earlier, and Windows 2000 start a child fine before the shell is up.
-static bool ShellWaitNeeded(const OSVERSIONINFOA& version)
+static bool ShellWaitNeeded(const OSVERSIONINFOEXA& version)
 {
     if (version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS)
         return !(version.dwMajorVersion == 4 && version.dwMinorVersion == 0);
@@ -74,8 +74,7 @@ static void LoadShellTitle()
 void WaitForShell()
 {
     OSVERSIONINFOEXA version = {};
-    if (!GetSystemVersion(&version) ||
-        !ShellWaitNeeded(*reinterpret_cast<OSVERSIONINFOA*>(&version)))
+    if (!GetSystemVersion(&version) || !ShellWaitNeeded(version))
         return;
     LoadShellTitle();
     for (unsigned pass = 0;;) {

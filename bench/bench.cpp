@@ -16,14 +16,9 @@
 #include <string>
 #include <vector>
 
-static const char kShellTitle[] = "Launcher Test Shell";  // string 1 of the tests' progman.exe
+#include "tests/wine/wine_tools.h"
 
-static unsigned long long FileTimeNow()
-{
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    return (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-}
+static const char kShellTitle[] = "Launcher Test Shell";  // string 1 of the tests' progman.exe
 
 static double Now()
 {
@@ -35,40 +30,17 @@ static double Now()
 
 static void SetVersion(const char* version)
 {
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\DirectX", 0, NULL, 0,
-                        KEY_ALL_ACCESS, NULL, &key, NULL) == 0) {
-        RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                       static_cast<DWORD>(strlen(version) + 1));
-        RegCloseKey(key);
-    }
-}
-
-// The stand-in's starts so far, and the creation time of the newest, in FILETIME units.
-static size_t ChildStarts(const std::string& log, unsigned long long* lastCreated)
-{
-    size_t starts = 0;
-    FILE* f = fopen(log.c_str(), "r");
-    char line[2048];
-    while (f && fgets(line, sizeof line, f)) {
-        if (strchr(line, '|')) {
-            *lastCreated = strtoull(line, NULL, 10);
-            ++starts;
-        }
-    }
-    if (f)
-        fclose(f);
-    return starts;
+    SetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\DirectX", "Version", version);
 }
 
 struct Sample {
     double childMs, wholeMs;
 };
 
-static Sample RunOnce(const std::string& program, const std::string& folder, const std::string& childLog)
+static Sample RunOnce(const std::string& program, const std::string& folder,
+                      const std::string& childProgram)
 {
-    unsigned long long created = 0;
-    size_t startsBefore = childLog.empty() ? 0 : ChildStarts(childLog, &created);
+    size_t startsBefore = childProgram.empty() ? 0 : ChildStarts(childProgram).size();
     std::string commandLine = "\"" + program + "\" 2";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -84,9 +56,11 @@ static Sample RunOnce(const std::string& program, const std::string& folder, con
     CloseHandle(process.hThread);
     // The child may still be starting: wait for its record, so runs never overlap.
     double child = 0;
-    for (int wait = 0; !childLog.empty() && wait < 300; ++wait, Sleep(10)) {
-        if (ChildStarts(childLog, &created) > startsBefore) {
-            child = static_cast<double>(static_cast<long long>(created - startedAt)) / 1e4;
+    for (int wait = 0; !childProgram.empty() && wait < 300; ++wait, Sleep(10)) {
+        std::vector<ChildStart> starts = ChildStarts(childProgram);
+        if (starts.size() > startsBefore) {
+            child = static_cast<double>(static_cast<long long>(starts.back().created - startedAt)) /
+                    1e4;
             break;
         }
     }
@@ -111,24 +85,12 @@ int main(int argc, char** argv)
     std::string launcher = argv[1], floors = argv[2], standin = argv[3], progman = argv[4];
     std::string folder = argv[5];
     int runs = atoi(argv[6]);
-    for (const char* sub : {"", "DirectX", "DirectX\\9.0", "PX_Drivers"})
-        CreateDirectoryA((folder + sub).c_str(), NULL);
-    const std::string driver = folder + "PX_Drivers\\QuaverlineDrivers40.exe";
-    const std::string setup = folder + "DirectX\\9.0\\dxsetup.exe";
-    CopyFileA(standin.c_str(), driver.c_str(), FALSE);
-    CopyFileA(standin.c_str(), setup.c_str(), FALSE);
-    CopyFileA(launcher.c_str(), (folder + "launcher.exe").c_str(), FALSE);
+    LayOutInstallFolder(folder, launcher, standin, progman);
+    const std::string driver = folder + kDriverChild;
+    const std::string setup = folder + kSetupChild;
     for (const char* floor : {"nothing.exe", "gui.exe", "starter.exe"})
         CopyFileA((floors + floor).c_str(), (folder + floor).c_str(), FALSE);
-    CopyFileA(progman.c_str(), (folder + "progman.exe").c_str(), FALSE);
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Orvalent", 0, NULL, 0, KEY_ALL_ACCESS, NULL,
-                        &key, NULL) == 0) {
-        RegSetValueExA(key, "QB62_INSTALL_PATH", 0, REG_SZ,
-                       reinterpret_cast<const BYTE*>(folder.c_str()),
-                       static_cast<DWORD>(folder.size()));
-        RegCloseKey(key);
-    }
+    SetString(HKEY_CURRENT_USER, "SOFTWARE\\Orvalent", "QB62_INSTALL_PATH", folder);
     HWND shell = CreateWindowExA(0, "STATIC", kShellTitle, WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
 
     // The pauses each scenario must make: the shell wait finds the shell in its first pass
@@ -138,17 +100,17 @@ int main(int argc, char** argv)
         const char* program;
         const char* version;
         const char* window;
-        std::string childLog;
+        std::string childProgram;  // empty: it starts none
         double pausesMs;
     } scenarios[] = {
         {"(a) do-nothing program", "nothing.exe", NULL, NULL, "", -1},
         {"(a') do-nothing program importing user32", "gui.exe", NULL, NULL, "", -1},
         {"(a'') user32, one window search, starts the child, no pauses", "starter.exe", NULL,
-         NULL, driver + ".log", 0},
+         NULL, driver, 0},
         {"driver branch, shell window present", "launcher.exe", "4.09.00.0904", NULL,
-         driver + ".log", 110},
+         driver, 110},
         {"DirectX branch, \"Microsoft(R) DirectX(R)\" window present", "launcher.exe",
-         "4.08.00.0400", "Setup - Microsoft(R) DirectX(R) 9.0c", setup + ".log", 110},
+         "4.08.00.0400", "Setup - Microsoft(R) DirectX(R) 9.0c", setup, 110},
     };
     double floorMs = 0, starterMs = 0;
     printf("| scenario | runs | child created after, median (IQR) | whole run, median (IQR) | "
@@ -161,9 +123,9 @@ int main(int argc, char** argv)
                                                  NULL, NULL, NULL, NULL)
                                : NULL;
         std::vector<double> child, whole;
-        RunOnce(folder + s.program, folder, s.childLog);  // warm the caches once
+        RunOnce(folder + s.program, folder, s.childProgram);  // warm the caches once
         for (int i = 0; i < runs; ++i) {
-            Sample sample = RunOnce(folder + s.program, folder, s.childLog);
+            Sample sample = RunOnce(folder + s.program, folder, s.childProgram);
             child.push_back(sample.childMs);
             whole.push_back(sample.wholeMs);
         }
@@ -175,7 +137,7 @@ int main(int argc, char** argv)
         if (s.pausesMs == 0)
             starterMs = wholeMedian;
         char childText[64] = "-";
-        if (!s.childLog.empty())
+        if (!s.childProgram.empty())
             snprintf(childText, sizeof childText, "%.1f ms (%.1f-%.1f)", Quantile(child, 0.5),
                      Quantile(child, 0.25), Quantile(child, 0.75));
         char beyond[2][32] = {"-", "-"};

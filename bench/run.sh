@@ -7,17 +7,13 @@ runs=${1:-25}
 scripts/install.sh
 scripts/build.sh
 state=$PWD/build/bench
-export WINEPREFIX="$state/prefix" WINEDEBUG=-all WINEARCH=win64
-mkdir -p "$state"
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
-    /usr/lib/wine/wineserver64 -w
-fi
+source scripts/wine_prefix.sh
+use_wine_prefix "$state"
 rm -rf "$state/work" && mkdir -p "$state/work"
-ln -sfn "$state/work" "$WINEPREFIX/dosdevices/t:"
+map_drive t "$state/work"
 out=build/win64
-echo "$(nproc) cores, $(free -g | awk '/Mem:/ { print $2 }') GiB, $(uname -sr), $(/usr/lib/wine/wine64 --version)"
-xvfb-run -a /usr/lib/wine/wine64 "$out/bench/bench.exe" "Z:$PWD/$out/launcher.exe" \
+echo "$(nproc) cores, $(free -g | awk '/Mem:/ { print $2 }') GiB, $(uname -sr), $("$wine" --version)"
+xvfb-run -a "$wine" "$out/bench/bench.exe" "Z:$PWD/$out/launcher.exe" \
     "Z:$PWD/$out/bench/" "Z:$PWD/$out/tests/wine/standin.exe" \
     "Z:$PWD/$out/tests/wine/progman.exe" 'T:\' "$runs" 2>/dev/null
-/usr/lib/wine/wineserver64 -k 2>/dev/null || true
+"$wineserver" -k 2>/dev/null || true

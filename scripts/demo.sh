@@ -11,18 +11,13 @@ if [ -z "${LAUNCHER_DEMO_DISPLAY:-}" ]; then
 fi
 
 state=$PWD/build/demo
-wine=/usr/lib/wine/wine64
-export WINEPREFIX="$state/prefix" WINEDEBUG=-all WINEARCH=win64
-mkdir -p "$state"
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "(creating a Wine prefix, about ten seconds)"
-    "$wine" wineboot -i >/dev/null 2>&1 || true
-    /usr/lib/wine/wineserver64 -w
-fi
+source scripts/wine_prefix.sh
+[ -f "$state/prefix/system.reg" ] || echo "(creating a Wine prefix, about ten seconds)"
+use_wine_prefix "$state"
 folder="$state/install/Quaverline Device"
 rm -rf "$state/install"
 mkdir -p "$folder/DirectX/9.0" "$folder/PX_Drivers"
-ln -sfn "$state/install" "$WINEPREFIX/dosdevices/t:"
+map_drive t "$state/install"
 tools=build/win64/tests/wine
 cp build/win64/launcher.exe "$folder/launcher.exe"
 cp "$tools/standin.exe" "$folder/DirectX/9.0/dxsetup.exe"
@@ -62,7 +57,7 @@ run() {  # run <title> <arguments>
     echo "  exit code:        $code"
 }
 
-/usr/lib/wine/wineserver64 -k 2>/dev/null || true
+"$wineserver" -k 2>/dev/null || true
 reg delete 'HKCU\SOFTWARE\Orvalent' /f
 reg delete 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce' /v OV_INSTALLER /f
 reg add 'HKLM\Software\Microsoft\DirectX' /v Version /d 4.09.00.0904 /f
@@ -71,11 +66,11 @@ run "First run, no arguments: splash, install path recorded; 4.09.00.0904 is new
 reg add 'HKLM\Software\Microsoft\DirectX' /v Version /d 4.08.00.0400 /f
 run "Run with the argument 1 and DirectX 4.08.00.0400: not newer, so the DirectX branch" "1"
 reg add 'HKLM\Software\Microsoft\DirectX' /v Version /d 4.09.00.0904 /f
-/usr/lib/wine/wineserver64 -k 2>/dev/null || true
+"$wineserver" -k 2>/dev/null || true
 
 "$wine" "$tools/e2e.exe" --splash-picture \
     "Z:$PWD/build/win32/launcher.exe" "Z:$state/splash.bmp" >/dev/null 2>&1 || true
-/usr/lib/wine/wineserver64 -k 2>/dev/null || true
+"$wineserver" -k 2>/dev/null || true
 if [ -f "$state/splash.bmp" ] && convert "$state/splash.bmp" "$state/splash.png" 2>/dev/null; then
     echo
     echo "The splash as Windows draws it from launcher.exe's resources: $state/splash.png"

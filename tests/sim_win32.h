@@ -61,7 +61,6 @@ struct SimWorld {
     // The process.
     std::string commandLine;
     std::string currentDirectory = "C:\\Start";
-    std::vector<std::string> directories;  // folders that SetCurrentDirectoryA accepts
     UINT codePage = 1252;
     std::vector<BYTE> leadBytes;  // pairs of first and last lead byte
     DWORD platformId = VER_PLATFORM_WIN32_NT, major = 5, minor = 1;

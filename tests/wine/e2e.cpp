@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/wine/wine_tools.h"
+
 static int gPassed, gFailed;
 static const char* gCase = "";
 
@@ -34,22 +36,10 @@ static const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\
 static const char kInstallKey[] = "SOFTWARE\\Orvalent";
 static const char kAppDefaults[] = "Software\\Wine\\AppDefaults\\launcher.exe";
 static const char kShellTitle[] = "Launcher Test Shell";  // string 1 of the tests' progman.exe
-static const char kDriverChild[] = "PX_Drivers\\QuaverlineDrivers40.exe";
-static const char kSetupChild[] = "DirectX\\9.0\\dxsetup.exe";
 
 static std::string gLauncher, gLauncher32, gTools, gWork, gRoot, gPicture;
 
 // ---- registry ------------------------------------------------------------------------
-
-static void SetString(HKEY root, const char* key, const char* name, const std::string& value)
-{
-    HKEY k;
-    if (RegCreateKeyExA(root, key, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &k, NULL) == 0) {
-        RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>(value.size() + 1));
-        RegCloseKey(k);
-    }
-}
 
 static void DeleteValue(HKEY root, const char* key, const char* name)
 {
@@ -84,45 +74,9 @@ static void SetWindowsVersion(const char* version)
 
 // ---- the install folder and the runs -------------------------------------------------
 
-struct ChildStart {
-    unsigned long long created;  // FILETIME units: when the start call made the process
-    std::string self, folder, commandLine;
-};
-
-static std::vector<ChildStart> ChildStarts(const std::string& program)
-{
-    std::vector<ChildStart> starts;
-    FILE* f = fopen((program + ".log").c_str(), "r");
-    char line[2048];
-    while (f && fgets(line, sizeof line, f)) {
-        line[strcspn(line, "\r\n")] = '\0';
-        std::vector<std::string> fields;
-        std::string text = line;
-        for (size_t at = 0; fields.size() < 3;) {  // the command line may hold bars itself
-            size_t bar = text.find('|', at);
-            fields.push_back(text.substr(at, bar - at));
-            at = bar + 1;
-            if (fields.size() == 3)
-                fields.push_back(text.substr(at));
-        }
-        starts.push_back({strtoull(fields[0].c_str(), NULL, 10), fields[1], fields[2], fields[3]});
-    }
-    if (f)
-        fclose(f);
-    return starts;
-}
-
-// An install folder as the driver package lays it out, with stand-ins for both children.
 static void LayOut(const std::string& folder)
 {
-    for (const char* sub : {"", "DirectX", "DirectX\\9.0", "PX_Drivers"})
-        CreateDirectoryA((folder + sub).c_str(), NULL);
-    for (const char* child : {kDriverChild, kSetupChild}) {
-        CopyFileA((gTools + "standin.exe").c_str(), (folder + child).c_str(), FALSE);
-        DeleteFileA((folder + child + ".log").c_str());
-    }
-    CopyFileA(gLauncher.c_str(), (folder + "launcher.exe").c_str(), FALSE);
-    CopyFileA((gTools + "progman.exe").c_str(), (folder + "progman.exe").c_str(), FALSE);
+    LayOutInstallFolder(folder, gLauncher, gTools + "standin.exe", gTools + "progman.exe");
 }
 
 static double Milliseconds(long long from, long long to)
@@ -139,12 +93,7 @@ struct Run {
     unsigned long long startedAt;
 };
 
-static unsigned long long Now()
-{
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    return (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-}
+
 
 static Run RunLauncher(const std::string& folder, const char* arguments)
 {
@@ -153,7 +102,7 @@ static Run RunLauncher(const std::string& folder, const char* arguments)
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    Run run = {0xDEADBEEF, 0, 0, 0, Now()};
+    Run run = {0xDEADBEEF, 0, 0, 0, FileTimeNow()};
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     run.started = now.QuadPart;
@@ -168,7 +117,7 @@ static Run RunLauncher(const std::string& folder, const char* arguments)
     GetExitCodeProcess(process.hProcess, &run.exitCode);
     FILETIME created, exited, kernel, user;
     GetProcessTimes(process.hProcess, &created, &exited, &kernel, &user);
-    run.exited = (static_cast<unsigned long long>(exited.dwHighDateTime) << 32) | exited.dwLowDateTime;
+    run.exited = FileTimeValue(exited);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     return run;
@@ -382,16 +331,6 @@ static void AFirstRunRecordsItsFolder()
 
 // ---- hostile registries and folders ---------------------------------------------------
 
-static void SetRaw(HKEY root, const char* key, const char* name, DWORD type, const std::string& bytes)
-{
-    HKEY k;
-    if (RegCreateKeyExA(root, key, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &k, NULL) == 0) {
-        RegSetValueExA(k, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                       static_cast<DWORD>(bytes.size()));
-        RegCloseKey(k);
-    }
-}
-
 // "D:(A;;KR;;;WD)" lets everyone read the key and nobody write it, as a standard user sees
 // HKLM; "D:(A;;KA;;;WD)" gives it back.
 static void SetKeyAccess(const char* key, const char* sddl)
@@ -495,8 +434,8 @@ static void HostileInputs()
             LayOut(place);
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, kDirectXKey);
         if (c.versionType != 0)
-            SetRaw(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", c.versionType, c.version);
-        SetRaw(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", c.recordType, c.record);
+            SetValue(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", c.versionType, c.version);
+        SetValue(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", c.recordType, c.record);
         DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
         if (c.setup == kDirectXKeyReadOnly)
             SetKeyAccess(kDirectXKey, "D:(A;;KR;;;WD)");

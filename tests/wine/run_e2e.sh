@@ -4,20 +4,13 @@
 set -euo pipefail
 launcher=$(realpath "$1") launcher32=$(realpath "$2") tools=$(realpath "$3")
 state=$(realpath -m "$4")
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver64
-export WINEPREFIX="$state/prefix" WINEDEBUG=-all WINEARCH=win64
-
-mkdir -p "$state"
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    "$wine" wineboot -i >/dev/null 2>&1 || true
-    "$wineserver" -w
-fi
+source "$(dirname "$0")/../../scripts/wine_prefix.sh"
+use_wine_prefix "$state"
 # T: is a fresh work tree for the install folders, R: a drive whose root is an install folder.
 rm -rf "$state/work" "$state/root"
 mkdir -p "$state/work" "$state/root"
-ln -sfn "$state/work" "$WINEPREFIX/dosdevices/t:"
-ln -sfn "$state/root" "$WINEPREFIX/dosdevices/r:"
+map_drive t "$state/work"
+map_drive r "$state/root"
 
 status=0
 xvfb-run -a -s "-screen 0 1024x768x24" "$wine" "$tools/e2e.exe" "Z:$launcher" "Z:$launcher32" \

@@ -5,6 +5,8 @@
 
 #include <stdio.h>
 
+#include "tests/wine/wine_tools.h"
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     FILETIME created, exited, kernel, user;
@@ -14,9 +16,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     GetCurrentDirectoryA(MAX_PATH, folder);
     snprintf(log, sizeof log, "%s.log", self);
     if (FILE* f = fopen(log, "a")) {
-        unsigned long long creation =
-            (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-        fprintf(f, "%llu|%s|%s|%s\n", creation, self, folder, GetCommandLineA());
+        fprintf(f, "%llu|%s|%s|%s\n", FileTimeValue(created), self, folder, GetCommandLineA());
         fclose(f);
     }
     return 0;

@@ -1,0 +1,90 @@
+// What the programs that run beside the launcher under Wine share: the registry values they
+// set, the install folder they lay out, and the record each stand-in child leaves of how it
+// was started ("<created>|<own path>|<folder>|<command line>" per start, in "<path>.log").
+#pragma once
+
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+static const char kDriverChild[] = "PX_Drivers\\QuaverlineDrivers40.exe";
+static const char kSetupChild[] = "DirectX\\9.0\\dxsetup.exe";
+
+inline unsigned long long FileTimeValue(const FILETIME& time)
+{
+    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+inline unsigned long long FileTimeNow()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return FileTimeValue(now);
+}
+
+inline void SetValue(HKEY root, const char* key, const char* name, DWORD type,
+                     const std::string& bytes)
+{
+    HKEY k;
+    if (RegCreateKeyExA(root, key, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &k, NULL) == 0) {
+        RegSetValueExA(k, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                       static_cast<DWORD>(bytes.size()));
+        RegCloseKey(k);
+    }
+}
+
+inline void SetString(HKEY root, const char* key, const char* name, const std::string& value)
+{
+    SetValue(root, key, name, REG_SZ, std::string(value.c_str(), value.size() + 1));
+}
+
+// An install folder as the driver package lays it out, with stand-ins for both children,
+// the launcher and the tests' shell module.
+inline void LayOutInstallFolder(const std::string& folder, const std::string& launcher,
+                                const std::string& standin, const std::string& shellModule)
+{
+    for (const char* sub : {"", "DirectX", "DirectX\\9.0", "PX_Drivers"})
+        CreateDirectoryA((folder + sub).c_str(), NULL);
+    for (const char* child : {kDriverChild, kSetupChild}) {
+        CopyFileA(standin.c_str(), (folder + child).c_str(), FALSE);
+        DeleteFileA((folder + child + ".log").c_str());
+    }
+    CopyFileA(launcher.c_str(), (folder + "launcher.exe").c_str(), FALSE);
+    CopyFileA(shellModule.c_str(), (folder + "progman.exe").c_str(), FALSE);
+}
+
+struct ChildStart {
+    unsigned long long created;  // FILETIME units: when the start call made the process
+    std::string self, folder, commandLine;
+};
+
+inline std::vector<ChildStart> ChildStarts(const std::string& program)
+{
+    std::vector<ChildStart> starts;
+    FILE* f = fopen((program + ".log").c_str(), "r");
+    char line[2048];
+    while (f && fgets(line, sizeof line, f)) {
+        line[strcspn(line, "\r\n")] = '\0';
+        std::vector<std::string> fields;
+        std::string text = line;
+        for (size_t at = 0; fields.size() < 3;) {  // the command line may hold bars itself
+            size_t bar = text.find('|', at);
+            if (bar == std::string::npos)
+                break;
+            fields.push_back(text.substr(at, bar - at));
+            at = bar + 1;
+            if (fields.size() == 3)
+                fields.push_back(text.substr(at));
+        }
+        if (fields.size() == 4)
+            starts.push_back({strtoull(fields[0].c_str(), NULL, 10), fields[1], fields[2], fields[3]});
+    }
+    if (f)
+        fclose(f);
+    return starts;
+}
