@@ -17,17 +17,16 @@ void WriteInstallPath(const char* path)
     RegCloseKey(key);
 }
 
-// A full folder path ending in a backslash, on a drive ("C:\...\") or a share ("\\server\...\").
-static bool IsFullFolderPath(const char* text)
+// A full folder path ending in a backslash, on a drive ("C:\...\") or a share
+// ("\\server\...\"). A "?" stands where GetCurrentDirectoryA met a character the ANSI
+// code page cannot show; it is never part of a file name (nor the second byte of a
+// double-byte character), so such a path can never be opened.
+bool IsInstallPath(const char* text)
 {
-    size_t length = TextLength(text);
-    if (length == 0 || text[length - 1] != '\\')
-        return false;
-    bool drive = length >= 3 && ((text[0] >= 'A' && text[0] <= 'Z') ||
-                                 (text[0] >= 'a' && text[0] <= 'z')) &&
+    bool drive = ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z')) &&
                  text[1] == ':' && text[2] == '\\';
-    bool share = length >= 3 && text[0] == '\\' && text[1] == '\\';
-    return drive || share;
+    bool share = text[0] == '\\' && text[1] == '\\' && text[2] != '\0';
+    return (drive || share) && EndsInBackslash(text) && !TextHasByte(text, '?');
 }
 
 // Leaves the install path in the buffer, or an empty text when there is no usable record:
@@ -56,7 +55,7 @@ void ReadInstallPath(char* buffer, DWORD size)
         return;
     }
     buffer[count] = '\0';
-    if (!IsFullFolderPath(buffer))
+    if (!IsInstallPath(buffer))
         buffer[0] = '\0';
 }
 

@@ -10,3 +10,4 @@ const DWORD kPathBufferSize = MAX_PATH;
 void WriteInstallPath(const char* path);
 void ReadInstallPath(char* buffer, DWORD size);
 bool ComposeFromInstallPath(char* buffer, const char* relativePath);
+bool IsInstallPath(const char* text);

@@ -1,39 +1,28 @@
 #include "app/start.h"
 
 #include "app/launcher.h"
-
-static bool IsLeadByte(const CPINFO& codePage, unsigned char byte)
-{
-    for (unsigned i = 0; i + 1 < MAX_LEADBYTES && codePage.LeadByte[i] != 0; i += 2) {
-        if (byte >= codePage.LeadByte[i] && byte <= codePage.LeadByte[i + 1])
-            return true;
-    }
-    return false;
-}
+#include "app/text.h"
 
 // Skips the program's own name, quoted or not, and the blanks after it; trailing blanks stay.
-// Inside quotes a double-byte character's second byte may be a quote, so lead bytes of the
-// ANSI code page take their next byte with them.
+// A quoted name is walked a character at a time in the ANSI code page: a lead byte takes
+// the byte after it along, whatever that byte is.
 const char* TakeArgumentTail(const char* commandLine)
 {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(commandLine);
+    const char* p = commandLine;
     if (*p == '"') {
         CPINFO codePage = {};
-        if (!GetCPInfo(GetACP(), &codePage))
-            codePage.LeadByte[0] = 0;
-        for (++p; *p != '\0' && *p != '"'; ++p) {
-            if (IsLeadByte(codePage, *p) && p[1] != '\0')
-                ++p;
+        ReadLeadBytes(&codePage);
+        for (++p; *p != '\0' && *p != '"'; p = NextCharacter(codePage, p)) {
         }
         if (*p == '"')
             ++p;
     } else {
-        while (*p > ' ')
+        while (static_cast<unsigned char>(*p) > ' ')
             ++p;
     }
-    while (*p != '\0' && *p <= ' ')
+    while (*p != '\0' && static_cast<unsigned char>(*p) <= ' ')
         ++p;
-    return reinterpret_cast<const char*>(p);
+    return p;
 }
 
 extern "C" void WINAPI StartLauncher(void)

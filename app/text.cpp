@@ -57,3 +57,42 @@ bool AppendText(char* buffer, size_t capacity, const char* text)
         return false;
     return CopyText(buffer + used, capacity - used, text);
 }
+
+// The ANSI code page's lead-byte ranges; none when they cannot be read, as on a single-byte
+// code page.
+void ReadLeadBytes(CPINFO* codePage)
+{
+    if (!GetCPInfo(GetACP(), codePage))
+        codePage->LeadByte[0] = 0;
+}
+
+static bool IsLeadByte(const CPINFO& codePage, unsigned char byte)
+{
+    for (unsigned i = 0; i + 1 < MAX_LEADBYTES && codePage.LeadByte[i] != 0; i += 2) {
+        if (byte >= codePage.LeadByte[i] && byte <= codePage.LeadByte[i + 1])
+            return true;
+    }
+    return false;
+}
+
+// The character after the one at `text`: a lead byte takes the byte after it along, unless
+// the text ends there.
+const char* NextCharacter(const CPINFO& codePage, const char* text)
+{
+    if (IsLeadByte(codePage, static_cast<unsigned char>(*text)) && text[1] != '\0')
+        return text + 2;
+    return text + 1;
+}
+
+// Whether the last character is a backslash. Judged from the start of the text: on a
+// double-byte code page a last byte 0x5C may be the second half of a character such as
+// "表" (0x95 0x5C in code page 932), and then the text does not end in a separator.
+bool EndsInBackslash(const char* text)
+{
+    CPINFO codePage = {};
+    ReadLeadBytes(&codePage);
+    const char* last = NULL;
+    for (const char* p = text; *p != '\0'; p = NextCharacter(codePage, p))
+        last = p;
+    return last != NULL && *last == '\\';
+}

@@ -35,15 +35,17 @@ INT_PTR CALLBACK SplashDlgProc(HWND window, UINT message, WPARAM, LPARAM)
 }
 
 // Records the working directory, with its trailing backslash, as the install path and makes
-// it current, then closes the splash. A directory that cannot be read, or that leaves no room
-// for the backslash, is neither recorded nor made current.
+// it current, then closes the splash. A directory that cannot be read, that leaves no room
+// for the backslash, or whose name the ANSI code page cannot show is neither recorded nor
+// made current: it would replace a good record with one that can never work.
 DWORD WINAPI SplashWorker(LPVOID parameter)
 {
     HWND window = static_cast<HWND>(parameter);
     char installPath[kPathBufferSize];
     DWORD length = GetCurrentDirectoryA(kPathBufferSize, installPath);
     if (length > 0 && length < kPathBufferSize &&
-        (installPath[length - 1] == '\\' || AppendText(installPath, kPathBufferSize, "\\"))) {
+        (EndsInBackslash(installPath) || AppendText(installPath, kPathBufferSize, "\\")) &&
+        IsInstallPath(installPath)) {
         WriteInstallPath(installPath);
         SetCurrentDirectoryA(installPath);
     }

@@ -25,6 +25,13 @@ protected:
         SimAddKey(HKEY_LOCAL_MACHINE, kRunOnceKey);
     }
 
+    // Japanese, whose lead bytes are 0x81-0x9F and 0xE0-0xFC.
+    static void UseCodePage932()
+    {
+        gSim.codePage = 932;
+        gSim.leadBytes = {0x81, 0x9F, 0xE0, 0xFC};
+    }
+
     static void GiveDirectX(const std::string& version)
     {
         SimSetValue(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", REG_SZ, version);

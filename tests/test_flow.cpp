@@ -123,3 +123,37 @@ TEST_F(Flow, TheRecordIsWrittenBeforeTheDirectXSetupStarts)
     EXPECT_EQ(RunLauncher("launcher.exe 2"), 1u);
     EXPECT_LT(SimLogIndex("RegSetValueExA OV_INSTALLER"), SimLogIndex("CreateProcessA"));
 }
+
+TEST_F(Flow, EachBranchPollsForItsWindowBeforeItsLaunch)
+{
+    const struct {
+        bool directXBranch;
+        const char* window;  // nullptr: no top-level window at all
+        unsigned searches, pauses;
+    } cases[] = {
+        // The driver branch's fragment is empty: any titled window ends its poll at once.
+        {false, "Program Manager", 1, 0},
+        {false, nullptr, 100, 100},
+        // The DirectX branch looks for its setup's window, and for nothing else.
+        {true, "Setup - Microsoft(R) DirectX(R) 9.0c", 1, 0},
+        {true, "Program Manager", 100, 100},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        gSim.major = 5;  // Windows 2000: no shell wait, so every search is the branch's poll
+        gSim.minor = 0;
+        GiveDirectX(c.directXBranch ? "4.08.00.0400" : "4.09.00.0904");
+        GiveInstallPath("C:\\Games\\Device\\");
+        if (c.window)
+            SimAddWindow(c.window);
+        EXPECT_EQ(RunLauncher("launcher.exe 2"), 1u);
+        std::string name = std::string(c.directXBranch ? "DirectX" : "driver") + " branch, " +
+                           (c.window ? c.window : "no window");
+        EXPECT_EQ(gSim.searches, c.searches) << name;
+        EXPECT_EQ(SimCount(c.directXBranch ? "Sleep 1" : "Sleep 2"), c.pauses) << name;
+        EXPECT_EQ(SimCount(c.directXBranch ? "Sleep 2" : "Sleep 1"), 0u) << name;
+        EXPECT_LT(SimLogIndex("EnumWindows"), SimLogIndex("CreateProcessA")) << name;
+        if (c.directXBranch)  // the record is written before the poll begins
+            EXPECT_LT(SimLogIndex("RegSetValueExA OV_INSTALLER"), SimLogIndex("EnumWindows"));
+    }
+}

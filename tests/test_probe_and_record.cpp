@@ -99,7 +99,8 @@ TEST_F(Record, ReadsOnlyAUsableFullFolderPath)
     const struct {
         std::string stored;
         DWORD type;
-        const char* read;
+        const char* read;  // nullptr: as stored
+        bool doubleByte = false;  // code page 932
     } cases[] = {
         {"C:\\Games\\Device\\", REG_SZ, "C:\\Games\\Device\\"},
         {std::string("D:\\\0", 4), REG_SZ, "D:\\"},  // a stored NUL is dropped
@@ -111,8 +112,16 @@ TEST_F(Record, ReadsOnlyAUsableFullFolderPath)
         {"C:\\Games\\Device", REG_SZ, ""},                           // no trailing backslash
         {"Games\\Device\\", REG_SZ, ""},                             // relative
         {"", REG_SZ, ""},
+        {"G:\\Games\\Dev\x95\\", REG_SZ, "", true},  // ends in "表", not in a backslash
+        {"G:\\Games\\Dev\x95\\\\", REG_SZ, nullptr, true},
+        {"G:\\\x95\\\\Dev\\", REG_SZ, nullptr, true},
+        {"G:\\Games\\Dev\x95\\", REG_SZ, nullptr},  // code page 1252: a backslash
+        {"C:\\Games\\??\\", REG_SZ, ""},  // written from a name the code page cannot show
     };
     for (const auto& c : cases) {
+        SetUp();
+        if (c.doubleByte)
+            UseCodePage932();
         GiveInstallPath(c.stored, c.type);
         char buffer[kPathBufferSize];
         memset(buffer, 'x', sizeof buffer);

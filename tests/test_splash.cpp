@@ -10,26 +10,38 @@ TEST_F(Splash, TheWorkerRecordsTheWorkingDirectoryWithItsBackslash)
 {
     const struct {
         std::string workingDirectory;
-        const char* record;  // nullptr: no record
+        std::string record;  // empty: none written, the earlier record stays
+        bool doubleByte = false;  // code page 932
     } cases[] = {
         {"C:\\Games\\Device", "C:\\Games\\Device\\"},
         {"C:\\", "C:\\"},
         {"\\\\server\\share\\Device", "\\\\server\\share\\Device\\"},
-        {"C:\\" + std::string(255, 'a'), nullptr},  // 258 characters: the backslash fits
-        {"C:\\" + std::string(256, 'a'), nullptr},  // 259: no room for the backslash
+        {"C:\\" + std::string(255, 'a'), "C:\\" + std::string(255, 'a') + "\\"},  // 258: fits
+        {"C:\\" + std::string(256, 'a'), ""},  // 259: no room for the backslash
+        {"G:\\Games\\Dev\x95\\", "G:\\Games\\Dev\x95\\\\", true},  // ends in "表"
+        {"G:\\\x95\\\\Dev", "G:\\\x95\\\\Dev\\", true},
+        {"G:\\Games\\Dev\x95\\", "G:\\Games\\Dev\x95\\"},  // code page 1252: a backslash
+        {"C:\\Games\\???", ""},  // a name the code page cannot show
     };
     for (const auto& c : cases) {
         SetUp();
         gSim.currentDirectory = c.workingDirectory;
+        if (c.doubleByte)
+            UseCodePage932();
+        GiveInstallPath("C:\\Earlier\\");
         RunSplash(GetModuleHandleA(NULL));
         const SimValue* record = SimFindValue(HKEY_CURRENT_USER, kInstallKey, kInstallValue);
-        std::string expected = c.record ? c.record : "";
-        if (!c.record && c.workingDirectory.size() < 259)
-            expected = c.workingDirectory + "\\";
-        ASSERT_EQ(record != nullptr, !expected.empty()) << c.workingDirectory.size();
-        if (record)
-            EXPECT_EQ(record->bytes, expected);
-        EXPECT_EQ(SimCount("SetCurrentDirectoryA"), expected.empty() ? 0u : 1u);
+        const std::string name = c.workingDirectory + " (" + std::to_string(c.workingDirectory.size()) + ")";
+        EXPECT_EQ(record->bytes, c.record.empty() ? "C:\\Earlier\\" : c.record) << name;
+        EXPECT_EQ(SimCount("SetCurrentDirectoryA"), c.record.empty() ? 0u : 1u) << name;
+        if (!c.record.empty()) {
+            // Write, change of directory and close, in that order: the main thread goes on
+            // as soon as the close arrives.
+            size_t write = SimLogIndex("RegSetValueExA"), change = SimLogIndex("SetCurrentDirectoryA");
+            EXPECT_EQ(gSim.log[change], "SetCurrentDirectoryA " + record->bytes) << name;
+            EXPECT_LT(write, change) << name;
+            EXPECT_LT(change, SimLogIndex("PostMessageA " + std::to_string(WM_CLOSE))) << name;
+        }
         EXPECT_TRUE(gSim.dialogEnded) << "the worker always closes the splash";
         EXPECT_EQ(gSim.dialogResult, 1);
         EXPECT_EQ(SimCount("DialogBoxParamA " + std::to_string(IDD_SPLASH)), 1u);
@@ -59,7 +71,7 @@ TEST_F(Splash, DialogProcedureResults)
     const struct {
         UINT message;
         INT_PTR result;
-    } cases[] = {{WM_COMMAND, TRUE}, {WM_ACTIVATE, TRUE}, {WM_CLOSE, TRUE}, {0x000F, FALSE},
+    } cases[] = {{WM_INITDIALOG, TRUE}, {WM_COMMAND, TRUE}, {WM_ACTIVATE, TRUE}, {WM_CLOSE, TRUE}, {0x000F, FALSE},
                  {0x0200, FALSE}};
     for (const auto& c : cases)
         EXPECT_EQ(SplashDlgProc(dialog, c.message, 0, 0), c.result) << c.message;

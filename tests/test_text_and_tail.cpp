@@ -31,13 +31,43 @@ TEST_F(Tail, SkipsTheProgramNameAndTheBlanksAfterIt)
 
 TEST_F(Tail, ALeadByteInsideQuotesTakesTheNextByteWithIt)
 {
-    // In code page 932 the second byte of 0x81 0x22 is a quote that must not end the name.
-    gSim.codePage = 932;
-    gSim.leadBytes = {0x81, 0x9F, 0xE0, 0xFC};
-    EXPECT_STREQ(TakeArgumentTail("\"C:\\\x81\"\\launcher.exe\" 1"), "1");
+    // No real trail byte of code page 932 is a quote (they run from 0x40), but the walk takes
+    // whatever byte follows a lead byte, so a quote there does not end the name; the first
+    // and last byte of each lead-byte range count.
+    UseCodePage932();
+    for (const char* lead : {"\x81", "\x9f", "\xe0", "\xfc"})
+        EXPECT_STREQ(TakeArgumentTail(("\"C:\\" + std::string(lead) + "\"\\x.exe\" 1").c_str()), "1")
+            << "lead byte " << (static_cast<unsigned>(lead[0]) & 0xFF);
+    EXPECT_STREQ(TakeArgumentTail("\"C:\\\xa0\"\\x.exe\" 1"), "\\x.exe\" 1");  // not a lead byte
     EXPECT_STREQ(TakeArgumentTail("\"C:\\\xe0"), "");  // a lead byte before the NUL stops
     gSim.leadBytes.clear();
     EXPECT_STREQ(TakeArgumentTail("\"C:\\\x81\"\\launcher.exe\" 1"), "\\launcher.exe\" 1");
+}
+
+TEST_F(Tail, OnlyABackslashThatIsACharacterOfItsOwnEndsAText)
+{
+    const struct {
+        const char* text;
+        bool doubleByte;  // code page 932
+        bool endsInBackslash;
+    } cases[] = {
+        {"G:\\Games\\", false, true},
+        {"G:\\Games\\Dev\x95\\", false, true},  // 0x95 is a character of its own in 1252
+        {"G:\\Games\\Dev\x95\\", true, false},  // "表": its second byte is 0x5C
+        {"G:\\Games\\Dev\x9f\\", true, false},  // lead bytes at the ends of both ranges
+        {"G:\\Games\\Dev\xfc\\", true, false},
+        {"G:\\Games\\Dev\x95\\\\", true, true},
+        {"G:\\\x95\\\x95\\\\", true, true},  // the walk starts at the text's first byte
+        {"G:\\a\x95\\\\\x95\\", true, false},
+        {"G:\\Games\xa0\\", true, true},  // 0xA0 is no lead byte
+        {"", true, false},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        if (c.doubleByte)
+            UseCodePage932();
+        EXPECT_EQ(EndsInBackslash(c.text), c.endsInBackslash) << c.text << " " << c.doubleByte;
+    }
 }
 
 TEST(Text, CopyAndAppendNeverTruncate)

@@ -38,6 +38,16 @@ TEST_F(Waits, TheLastMatchingWindowStaysFound)
     EXPECT_EQ(FoundWindow, last);
 }
 
+TEST_F(Waits, AnEmptyFragmentMatchesEveryTitledWindowButNoUntitledOne)
+{
+    SimAddWindow("");
+    SearchWindows();
+    EXPECT_EQ(FoundWindow, nullptr);
+    HWND titled = SimAddWindow("x");
+    SearchWindows();
+    EXPECT_EQ(FoundWindow, titled);
+}
+
 TEST_F(Waits, TitlesAreSeenUpTo254Characters)
 {
     SimAddWindow(std::string(250, '.') + "abcdef");
@@ -160,7 +170,7 @@ TEST_F(Launches, EachRecipeStartsItsProgramFromItsFolderWithAnEmptyCommandLine)
         EXPECT_EQ(child.launcherDirectory + "\\", c.folder) << "made current before the start";
         EXPECT_FALSE(child.inheritHandles);
         EXPECT_EQ(child.creationFlags, 0u);
-        EXPECT_EQ(child.startup.cb, sizeof(STARTUPINFOA));
+        EXPECT_EQ(child.startup.cb, sizeof(void*) == 4 ? 68u : 104u) << "the record's own size";
         EXPECT_EQ(child.startup.dwFlags, STARTF_USESHOWWINDOW);
         EXPECT_EQ(child.startup.wShowWindow, SW_SHOWNORMAL);
         EXPECT_EQ(child.startup.lpDesktop, nullptr);
