@@ -1,11 +1,28 @@
-# Sourced by the scripts that run programs under Wine: `use_wine_prefix <state folder>`
-# points Wine at the prefix kept there, creating it on first use (about ten seconds), and
-# `map_drive <letter> <folder>` makes a folder a drive's root.
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver64
+# Sourced by the scripts that run programs under Wine.
+#   runs_32bit_code             true where this machine executes 32-bit code, as
+#                               scripts/install.sh found out; otherwise $why_not_32bit says why
+#   use_wine_prefix <state folder> <win32|win64>
+#                               points Wine at the prefix kept there, a 32-bit or a 64-bit
+#                               Windows, creating it on first use (about ten seconds); sets
+#                               $wine and $wineserver for it
+#   map_drive <letter> <folder> makes a folder a drive's root
+wine_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+runs_32bit_code() {
+    local answer
+    answer=$(cat "$wine_repo/build/32-bit-code" 2>/dev/null) ||
+        answer="no: scripts/install.sh has not run on this machine"
+    why_not_32bit=${answer#no: }
+    [ "$answer" = yes ]
+}
 
 use_wine_prefix() {
-    export WINEPREFIX="$1/prefix" WINEDEBUG=-all WINEARCH=win64
+    if [ "$2" = win32 ]; then
+        wine=/usr/lib/wine/wine wineserver=/usr/lib/wine/wineserver32
+    else
+        wine=/usr/lib/wine/wine64 wineserver=/usr/lib/wine/wineserver64
+    fi
+    export WINEPREFIX="$1/prefix" WINEDEBUG=-all WINEARCH=$2 WINESERVER=$wineserver
     mkdir -p "$1"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         "$wine" wineboot -i >/dev/null 2>&1 || true

@@ -8,7 +8,7 @@ trap 'rm -rf "$scratch"' EXIT
 for tree in "$scratch/one" "$scratch/second/tree"; do
     mkdir -p "$tree"
     git -C "$source" archive HEAD | tar -x -C "$tree"
-    (cd "$tree" && cmake --preset win32 >/dev/null && cmake --build --preset win32 >/dev/null)
+    (cd "$tree" && cmake --preset win32 >/dev/null && cmake --build --preset win32 --target launcher >/dev/null)
 done
 sha256sum "$scratch/one/build/win32/launcher.exe" "$scratch/second/tree/build/win32/launcher.exe" |
     awk '{ print $1 }' | uniq | { read -r first; read -r second || true

@@ -2,8 +2,13 @@
 // registry afterwards, which stand-in child started, from where, with what command line and
 // when; and the 32-bit program's resources as Windows sees them.
 //
-//   e2e <launcher to run> <32-bit launcher.exe> <tools folder> <work drive> <root drive> <picture>
+//   e2e [--wow64 | --code-page-932] <launcher to run> <32-bit launcher.exe> <tools folder>
+//       <work drive> <root drive> <picture>
 //   e2e --splash-picture <32-bit launcher.exe> <picture>
+//
+// It is built for the launcher's architecture, so its registry view is the launcher's.
+// --wow64: the 32-bit launcher in a 64-bit prefix; the registry views are checked too.
+// --code-page-932: only the first run from a folder ending in a double-byte character.
 #include <windows.h>
 #include <sddl.h>
 
@@ -41,22 +46,22 @@ static std::string gLauncher, gLauncher32, gTools, gWork, gRoot, gPicture;
 
 // ---- registry ------------------------------------------------------------------------
 
-static void DeleteValue(HKEY root, const char* key, const char* name)
+static void DeleteValue(HKEY root, const char* key, const char* name, REGSAM view = 0)
 {
     HKEY k;
-    if (RegOpenKeyExA(root, key, 0, KEY_ALL_ACCESS, &k) == 0) {
+    if (RegOpenKeyExA(root, key, 0, KEY_ALL_ACCESS | view, &k) == 0) {
         RegDeleteValueA(k, name);
         RegCloseKey(k);
     }
 }
 
-static std::string GetString(HKEY root, const char* key, const char* name)
+static std::string GetString(HKEY root, const char* key, const char* name, REGSAM view = 0)
 {
     HKEY k;
     char data[1024] = "";
     DWORD size = sizeof data - 1;
     std::string result = "(none)";
-    if (RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &k) == 0) {
+    if (RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE | view, &k) == 0) {
         if (RegQueryValueExA(k, name, NULL, NULL, reinterpret_cast<BYTE*>(data), &size) == 0)
             result.assign(data, strnlen(data, size));
         RegCloseKey(k);
@@ -327,6 +332,68 @@ static void AFirstRunRecordsItsFolder()
         CHECK(record == c.folder, "record %s", record.c_str());
         CHECK(start.self == c.folder + kDriverChild, "child %s", start.self.c_str());
     }
+}
+
+// Under code page 932 "表" is 0x95 0x5C: a folder whose name ends in it does not end in a
+// backslash, and the record must have one after it.
+static void AFirstRunFromAFolderEndingInATrailByteRecordsItsSeparator()
+{
+    gCase = "first run from a folder ending in \x95\x5C, code page 932";
+    CHECK(GetACP() == 932, "the ANSI code page is %u", GetACP());
+    std::string folder = gWork + "Dev\x95\x5C";
+    LayOut(folder + "\\");
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.09.00.0904");
+    SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", "C:\\elsewhere\\");
+    ChildStart start = RunAndExpectChild(folder + "\\", "", kDriverChild);
+    std::string record = GetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH");
+    CHECK(record == folder + "\\", "record %s", record.c_str());
+    CHECK(start.self == folder + "\\" + kDriverChild, "child %s", start.self.c_str());
+    printf("code page %u: a first run from %s recorded %s and started %s\n", GetACP(),
+           folder.c_str(), record.c_str(), start.self.c_str());
+}
+
+// On 64-bit Windows the 32-bit launcher sees the 32-bit view of HKLM\\Software, as this
+// 32-bit driver does; the 64-bit side (KEY_WOW64_64KEY) holds other values that must not
+// count, and gets none of the launcher's. HKCU\\Software is one for both.
+static void UnderWow64EachValueIsInThe32BitView()
+{
+    std::string folder = gWork + "wow64\\";
+    struct {
+        const char* name;
+        const char* arguments;
+        const char* version32;
+        const char* version64;
+        const char* child;
+    } cases[] = {
+        {"WoW64, first run, DirectX 4.08 for 32-bit programs", "", "4.08.00.0400",
+         "4.09.00.0904", kSetupChild},
+        {"WoW64, DirectX 4.09 for 32-bit programs", " 2", "4.09.00.0904", "4.08.00.0400",
+         kDriverChild},
+    };
+    for (const auto& c : cases) {
+        gCase = c.name;
+        LayOut(folder);
+        SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", c.version32);
+        SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", c.version64, KEY_WOW64_64KEY);
+        // A first run records its folder over an earlier record; a later run finds it.
+        SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH",
+                  c.arguments[0] == '\0' ? "C:\\elsewhere\\" : folder, KEY_WOW64_64KEY);
+        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
+            DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER", view);
+        RunAndExpectChild(folder, c.arguments, c.child);
+        std::string record =
+            GetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", KEY_WOW64_64KEY);
+        CHECK(record == folder, "install path seen from the 64-bit side %s", record.c_str());
+        std::string runOnce32 =
+            GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER", KEY_WOW64_32KEY);
+        std::string runOnce64 =
+            GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER", KEY_WOW64_64KEY);
+        std::string expected = c.child == kSetupChild ? folder + kDriverChild : "(none)";
+        CHECK(runOnce32 == expected, "RunOnce in the 32-bit view %s", runOnce32.c_str());
+        CHECK(runOnce64 == "(none)", "RunOnce in the 64-bit view %s", runOnce64.c_str());
+    }
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.09.00.0904", KEY_WOW64_64KEY);
+    DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER", KEY_WOW64_32KEY);
 }
 
 // ---- hostile registries and folders ---------------------------------------------------
@@ -715,8 +782,14 @@ int main(int argc, char** argv)
             TheSplashShowsTheLogoCentred(module);
         return module && gFailed == 0 ? 0 : 1;
     }
+    bool wow64 = false, codePage932 = false;
+    for (; argc > 1 && strncmp(argv[1], "--", 2) == 0; --argc, ++argv) {
+        wow64 |= strcmp(argv[1], "--wow64") == 0;
+        codePage932 |= strcmp(argv[1], "--code-page-932") == 0;
+    }
     if (argc != 7) {
-        printf("usage: e2e <launcher> <launcher32> <tools\\> <work\\> <root\\> <picture.bmp>\n");
+        printf("usage: e2e [--wow64 | --code-page-932] <launcher> <launcher32> <tools\\> <work\\> "
+               "<root\\> <picture.bmp>\n");
         return 2;
     }
     gLauncher = argv[1];
@@ -725,6 +798,20 @@ int main(int argc, char** argv)
     gWork = argv[4];
     gRoot = argv[5];
     gPicture = argv[6];
+    BOOL underWow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &underWow64);
+    printf("driver: %d-bit%s\n", static_cast<int>(sizeof(void*) * 8),
+           underWow64 ? ", under WoW64" : "");
+    gCase = "the driver's own architecture";
+    CHECK(!underWow64 == !wow64, "under WoW64: %d", underWow64);
+
+    if (codePage932) {
+        HWND shellWindow = TopLevelWindow(kShellTitle);
+        AFirstRunFromAFolderEndingInATrailByteRecordsItsSeparator();
+        DestroyWindow(shellWindow);
+        printf("%d passed, %d failed\n", gPassed, gFailed);
+        return gFailed == 0 ? 0 : 1;
+    }
 
     HWND shellWindow = TopLevelWindow(kShellTitle);  // the shell is up unless a case says not
     BothBranchesStartTheirChild();
@@ -733,6 +820,8 @@ int main(int argc, char** argv)
     AMissingChildStillEndsTheRun();
     AFirstRunRecordsItsFolder();
     TheRunOnceRecordRunsTheDriverInstallerAtTheNextLogon();
+    if (wow64)
+        UnderWow64EachValueIsInThe32BitView();
     HostileInputs();
 
     HMODULE module = LoadLibraryExA(gLauncher32.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);

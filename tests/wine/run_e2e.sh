@@ -1,11 +1,46 @@
 #!/usr/bin/env bash
-# Runs the end-to-end checks of the real launcher under Wine, in a prefix kept in the build
-# tree. Usage: run_e2e.sh <launcher to run> <32-bit launcher.exe> <tools folder> <state folder>
+# Runs the end-to-end checks of the real launcher under Wine, in a prefix kept in the state
+# folder, as one of the systems it stands for:
+#   32-bit-windows  the shipped build/win32/launcher.exe in a 32-bit prefix
+#   64-bit-windows  the shipped program under WoW64 in a 64-bit prefix; also checks from the
+#                   64-bit side which registry view each value lands in
+#   64-bit-build    build/win64/launcher.exe, where this machine runs no 32-bit code
+#   code-page-932   a first run from a folder whose name ends in a double-byte character
+# The helpers (driver, stand-ins, shell module) are built for the launcher's own
+# architecture, so that they see the registry view it sees. A case this machine cannot run
+# exits 77, which CTest reports as skipped, with the reason.
+# Usage: run_e2e.sh <case> <state folder>
 set -euo pipefail
-launcher=$(realpath "$1") launcher32=$(realpath "$2") tools=$(realpath "$3")
-state=$(realpath -m "$4")
 source "$(dirname "$0")/../../scripts/wine_prefix.sh"
-use_wine_prefix "$state"
+case=$1 state=$(realpath -m "$2")
+skip() { echo "skipped: $*"; exit 77; }
+shipped=$wine_repo/build/win32
+arch=win64 options=()
+if runs_32bit_code; then
+    build=$shipped
+else
+    build=$wine_repo/build/win64
+fi
+case $case in
+    32-bit-windows|64-bit-windows)
+        runs_32bit_code || skip "the shipped 32-bit launcher.exe was not executed on this" \
+            "machine: $why_not_32bit"
+        [ "$case" = 32-bit-windows ] && arch=win32 ;;
+    64-bit-build)
+        runs_32bit_code && skip "this machine runs the shipped 32-bit launcher.exe itself" \
+            "(wine_32_bit_windows, wine_64_bit_windows)" ;;
+    code-page-932)
+        # Wine takes the ANSI code page from the locale: a Japanese one of our own.
+        mkdir -p "$state/locale"
+        [ -d "$state/locale/ja_JP.UTF-8" ] ||
+            localedef -i ja_JP -f UTF-8 "$state/locale/ja_JP.UTF-8" 2>/dev/null
+        export LOCPATH=$state/locale LC_ALL=ja_JP.UTF-8
+        options=(--code-page-932) ;;
+    *) echo "unknown case $case"; exit 2 ;;
+esac
+[ "$build" = "$shipped" ] && [ "$arch" = win64 ] && options+=(--wow64)
+echo "$case: $build/launcher.exe in a ${arch#win}-bit Windows prefix"
+use_wine_prefix "$state" "$arch"
 # T: is a fresh work tree for the install folders, R: a drive whose root is an install folder.
 rm -rf "$state/work" "$state/root"
 mkdir -p "$state/work" "$state/root"
@@ -13,8 +48,9 @@ map_drive t "$state/work"
 map_drive r "$state/root"
 
 status=0
-xvfb-run -a -s "-screen 0 1024x768x24" "$wine" "$tools/e2e.exe" "Z:$launcher" "Z:$launcher32" \
-    "Z:$tools/" 'T:\' 'R:\' "Z:$state/splash.bmp" || status=$?
+xvfb-run -a -s "-screen 0 1024x768x24" "$wine" "$build/tests/wine/e2e.exe" "${options[@]}" \
+    "Z:$build/launcher.exe" "Z:$shipped/launcher.exe" "Z:$build/tests/wine/" 'T:\' 'R:\' \
+    "Z:$state/splash.bmp" || status=$?
 "$wineserver" -k 2>/dev/null || true
 if command -v convert >/dev/null && [ -f "$state/splash.bmp" ]; then
     convert "$state/splash.bmp" "$state/splash.png" && echo "splash picture: $state/splash.png"

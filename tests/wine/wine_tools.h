@@ -27,20 +27,22 @@ inline unsigned long long FileTimeNow()
     return FileTimeValue(now);
 }
 
+// `view` is 0 for this program's own registry view, or KEY_WOW64_64KEY or KEY_WOW64_32KEY.
 inline void SetValue(HKEY root, const char* key, const char* name, DWORD type,
-                     const std::string& bytes)
+                     const std::string& bytes, REGSAM view = 0)
 {
     HKEY k;
-    if (RegCreateKeyExA(root, key, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &k, NULL) == 0) {
+    if (RegCreateKeyExA(root, key, 0, NULL, 0, KEY_ALL_ACCESS | view, NULL, &k, NULL) == 0) {
         RegSetValueExA(k, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
                        static_cast<DWORD>(bytes.size()));
         RegCloseKey(k);
     }
 }
 
-inline void SetString(HKEY root, const char* key, const char* name, const std::string& value)
+inline void SetString(HKEY root, const char* key, const char* name, const std::string& value,
+                      REGSAM view = 0)
 {
-    SetValue(root, key, name, REG_SZ, std::string(value.c_str(), value.size() + 1));
+    SetValue(root, key, name, REG_SZ, std::string(value.c_str(), value.size() + 1), view);
 }
 
 // An install folder as the driver package lays it out, with stand-ins for both children,
