@@ -12,20 +12,32 @@ fi
 
 state=$PWD/build/demo
 source scripts/wine_prefix.sh
+# The shipped 32-bit program on 64-bit Windows, as most people run it today; where this
+# machine runs no 32-bit code, the 64-bit build of the same sources.
+if runs_32bit_code; then
+    build=build/win32 view=/reg:32
+    echo "Running the shipped 32-bit build/win32/launcher.exe under WoW64 in a 64-bit Windows prefix."
+else
+    build=build/win64 view=/reg:64
+    echo "This machine runs no 32-bit code ($why_not_32bit), so the shipped"
+    echo "build/win32/launcher.exe cannot run here: running the 64-bit build of the same sources,"
+    echo "build/win64/launcher.exe, in a 64-bit Windows prefix instead."
+fi
 [ -f "$state/prefix/system.reg" ] || echo "(creating a Wine prefix, about ten seconds)"
-use_wine_prefix "$state"
+use_wine_prefix "$state" win64
 folder="$state/install/Quaverline Device"
 rm -rf "$state/install"
 mkdir -p "$folder/DirectX/9.0" "$folder/PX_Drivers"
 map_drive t "$state/install"
-tools=build/win64/tests/wine
-cp build/win64/launcher.exe "$folder/launcher.exe"
+tools=$build/tests/wine
+cp $build/launcher.exe "$folder/launcher.exe"
 cp "$tools/standin.exe" "$folder/DirectX/9.0/dxsetup.exe"
 cp "$tools/standin.exe" "$folder/PX_Drivers/QuaverlineDrivers40.exe"
 
-reg() { "$wine" reg "$@" >/dev/null 2>&1 || true; }
+# The registry as the launcher sees it: the 32-bit view of HKLM\Software for the 32-bit program.
+reg() { "$wine" reg "$@" $view >/dev/null 2>&1 || true; }
 value() {  # the data of a registry value, or "(none)"
-    "$wine" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+    "$wine" reg query "$1" /v "$2" $view 2>/dev/null | tr -d '\r' |
         awk -v name="$2" '$1 == name { sub(/^[ ]*[^ ]+[ ]+REG_[A-Z]+[ ]+/, ""); print; found=1 }
                           END { if (!found) print "(none)" }'
 }
