@@ -1,4 +1,5 @@
 #include "app/launcher_state.h"
 
-HWND FoundWindow = NULL;
-char TitleFragment[kTitleFragmentSize] = "";
+// Zero at start, as all static storage is; without initialisers they take no room in the file.
+HWND FoundWindow;
+char TitleFragment[kTitleFragmentSize];

@@ -62,15 +62,15 @@ def dib_header(width, height, bits, colours, image_size):
 
 
 def write_bitmap(path, width, height, rows):
+    # Only the colours the picture uses (biClrUsed): every unused entry would cost 4 bytes.
     palette = sorted({p[:3] for row in rows for p in row})
     assert len(palette) <= 256, len(palette)
-    palette += [(0, 0, 0)] * (256 - len(palette))
     index = {c: i for i, c in enumerate(palette)}
     stride = (width + 3) & ~3
     pixels = b"".join(bytes(index[p[:3]] for p in row) + b"\0" * (stride - width)
                       for row in reversed(rows))
     colours = b"".join(bytes((b, g, r, 0)) for r, g, b in palette)
-    header = dib_header(width, height, 8, 256, len(pixels))
+    header = dib_header(width, height, 8, len(palette), len(pixels))
     offset = 14 + len(header) + len(colours)
     with open(path, "wb") as f:
         f.write(b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset))
