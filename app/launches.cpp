@@ -9,10 +9,42 @@ static const char kDriverFolder[] = "PX_Drivers\\";
 static const char kDirectXSetupFolder[] = "DirectX\\9.0\\";
 static const char kDirectXSetupPath[] = "DirectX\\9.0\\dxsetup.exe";
 const DWORD kAfterLaunchPauseMs = 100;
+// What CreateProcessA fails with on Windows Vista and later when the program is taken for an
+// installer and the launcher runs without an administrator's rights.
+const DWORD kElevationRequired = 740;
+static const char kShellLibrary[] = "shell32.dll";
+static const char kShellExecuteEx[] = "ShellExecuteExA";
+
+typedef BOOL(WINAPI* ShellExecuteExFunction)(SHELLEXECUTEINFOA* info);
 
 // The child gets an empty command line, not even its own name. CreateProcessA may write to
 // the command line, so it is a writable buffer.
-static char gEmptyCommandLine[1] = "";
+static char gEmptyCommandLine[1];
+
+// Starts the program through the shell, which asks for the rights first: the consent
+// prompt, or an administrator's password for a standard user. shell32 is loaded only here,
+// so a run that never meets the refusal loads nothing new; it is a known DLL wherever the
+// refusal exists, so it always comes from the system folder. It stays loaded: the shell may
+// leave threads of its own running in it, and the process ends 100 ms later.
+static void StartThroughTheShell(const char* program, const char* folder)
+{
+    HMODULE shell = LoadLibraryA(kShellLibrary);
+    if (shell == NULL)
+        return;
+    ShellExecuteExFunction shellExecuteEx = reinterpret_cast<ShellExecuteExFunction>(
+        reinterpret_cast<void (*)(void)>(GetProcAddress(shell, kShellExecuteEx)));
+    if (shellExecuteEx == NULL)
+        return;
+    SHELLEXECUTEINFOA execute = {};
+    execute.cbSize = sizeof(execute);
+    // No message box of the shell's own; and done before it returns, as the process ends soon.
+    execute.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    execute.lpFile = program;
+    execute.lpParameters = "";
+    execute.lpDirectory = folder;
+    execute.nShow = SW_SHOWNORMAL;
+    shellExecuteEx(&execute);
+}
 
 void LaunchFromInstallPath(const char* folder, const char* program)
 {
@@ -29,9 +61,12 @@ void LaunchFromInstallPath(const char* folder, const char* program)
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process = {};
-    // Neither the result nor the child's handles are used: the launcher only starts it.
-    CreateProcessA(programPath, gEmptyCommandLine, NULL, NULL, FALSE, 0, NULL, folderPath,
-                   &startup, &process);
+    // The child's handles are never used: the launcher only starts it. A failure is passed
+    // over, but for the one refusal that the shell can answer.
+    if (!CreateProcessA(programPath, gEmptyCommandLine, NULL, NULL, FALSE, 0, NULL, folderPath,
+                        &startup, &process) &&
+        GetLastError() == kElevationRequired)
+        StartThroughTheShell(programPath, folderPath);
     Sleep(kAfterLaunchPauseMs);
 }
 

@@ -46,15 +46,29 @@ static bool ShellWaitNeeded(const OSVERSIONINFOEXA& version)
     return true;
 }
 
+// Systems before NT 4 SP6 and Windows 98 know only the basic record, so the extended one is
+// asked for first and the basic one next.
+static const DWORD kVersionRecordSizes[] = {sizeof(OSVERSIONINFOEXA), sizeof(OSVERSIONINFOA)};
+
 static bool GetSystemVersion(OSVERSIONINFOEXA* version)
 {
-    // Systems before NT 4 SP6 and Windows 98 know only the basic record.
-    OSVERSIONINFOA* basic = reinterpret_cast<OSVERSIONINFOA*>(version);
-    version->dwOSVersionInfoSize = sizeof(OSVERSIONINFOEXA);
-    if (GetVersionExA(basic))
-        return true;
-    version->dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
-    return GetVersionExA(basic) != FALSE;
+    for (DWORD size : kVersionRecordSizes) {
+        version->dwOSVersionInfoSize = size;
+#if defined(_MSC_VER)
+// Current SDKs mark GetVersionExA deprecated (C4996). It is the one call that every Windows
+// from 95 on answers, and the shell wait must tell 95, NT 4 and 2000 from the rest; the
+// helpers meant to replace it do not exist before Windows 2000.
+#pragma warning(push)
+#pragma warning(disable : 4996)
+#endif
+        BOOL known = GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(version));
+#if defined(_MSC_VER)
+#pragma warning(pop)
+#endif
+        if (known)
+            return true;
+    }
+    return false;
 }
 
 // The shell's window title is string 1 of progman.exe, in the system's language. The module

@@ -11,6 +11,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <shellapi.h>
 
 #else  // the simulated Win32 of the host tests
 
@@ -62,6 +63,8 @@ typedef HINSTANCE HMODULE;
 #define VER_PLATFORM_WIN32_WINDOWS 1u
 #define VER_PLATFORM_WIN32_NT 2u
 #define LOAD_LIBRARY_AS_DATAFILE 0x2u
+#define SEE_MASK_NOASYNC 0x100u
+#define SEE_MASK_FLAG_NO_UI 0x400u
 #define MAX_LEADBYTES 12
 #define MAX_DEFAULTCHAR 2
 #define MAKEINTRESOURCEA(id) ((LPSTR)(uintptr_t)(WORD)(id))
@@ -115,6 +118,25 @@ typedef struct {
     BYTE LeadByte[MAX_LEADBYTES];
 } CPINFO;
 
+typedef struct {
+    DWORD cbSize;
+    DWORD fMask;
+    HWND hwnd;
+    LPCSTR lpVerb;
+    LPCSTR lpFile;
+    LPCSTR lpParameters;
+    LPCSTR lpDirectory;
+    int nShow;
+    HINSTANCE hInstApp;
+    void* lpIDList;
+    LPCSTR lpClass;
+    HKEY hkeyClass;
+    DWORD dwHotKey;
+    HANDLE hIcon;
+    HANDLE hProcess;
+} SHELLEXECUTEINFOA;
+
+typedef intptr_t (*FARPROC)(void);
 typedef BOOL (*WNDENUMPROC)(HWND, LPARAM);
 typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID);
@@ -149,7 +171,10 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
 
 BOOL GetVersionExA(OSVERSIONINFOA* info);
+HMODULE LoadLibraryA(LPCSTR fileName);
 HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE reserved, DWORD flags);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+DWORD GetLastError(void);
 int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int capacity);
 BOOL FreeLibrary(HMODULE module);
 

@@ -24,7 +24,7 @@ fi
 need=()
 for package in cmake g++ make libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 \
                g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64 xvfb xauth imagemagick \
-               clang libclang-rt-14-dev locales; do
+               clang libclang-rt-14-dev locales python3; do
     have "$package" || need+=("$package")
 done
 if [ "$runs32" = yes ] && ! have wine32:i386; then

@@ -20,6 +20,7 @@ std::deque<UINT> gPosted;
 const uintptr_t kFirstKeyHandle = 0x1000;
 HWND const kDialog = reinterpret_cast<HWND>(uintptr_t{0xD1A});
 HMODULE const kShellModule = reinterpret_cast<HMODULE>(uintptr_t{0x5000});
+HMODULE const kShell32 = reinterpret_cast<HMODULE>(uintptr_t{0x6000});
 
 bool SameText(const std::string& a, const std::string& b)
 {
@@ -271,10 +272,12 @@ BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, void*, void*, BOOL in
                           inheritHandles != FALSE,
                           creationFlags,
                           false};
-    started.started = !Fails("CreateProcessA");
+    started.started = !Fails("CreateProcessA") && gSim.createProcessError == 0;
     gSim.processes.push_back(started);
-    if (!started.started)
+    if (!started.started) {
+        gSim.lastError = gSim.createProcessError ? gSim.createProcessError : ERROR_FILE_NOT_FOUND;
         return FALSE;
+    }
     process->hProcess = reinterpret_cast<HANDLE>(uintptr_t{0x70});
     process->hThread = reinterpret_cast<HANDLE>(uintptr_t{0x74});
     return TRUE;
@@ -397,6 +400,37 @@ BOOL GetVersionExA(OSVERSIONINFOA* info)
     info->dwMajorVersion = gSim.major;
     info->dwMinorVersion = gSim.minor;
     return TRUE;
+}
+
+// Reached only through GetProcAddress on shell32, as the launcher reaches it.
+static BOOL SimShellExecuteExA(SHELLEXECUTEINFOA* info)
+{
+    gSim.log.push_back(std::string("ShellExecuteExA ") + (info->lpFile ? info->lpFile : "(null)"));
+    gSim.shellStarts.push_back({*info, info->lpFile ? info->lpFile : "(null)",
+                                info->lpParameters ? info->lpParameters : "(null)",
+                                info->lpDirectory ? info->lpDirectory : "(null)"});
+    return !Fails("ShellExecuteExA");
+}
+
+HMODULE LoadLibraryA(LPCSTR fileName)
+{
+    gSim.log.push_back(std::string("LoadLibraryA ") + fileName);
+    if (Fails("LoadLibraryA") || !SameText(fileName, "shell32.dll"))
+        return nullptr;
+    return kShell32;
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR name)
+{
+    gSim.log.push_back(std::string("GetProcAddress ") + name);
+    if (Fails("GetProcAddress") || module != kShell32 || strcmp(name, "ShellExecuteExA") != 0)
+        return nullptr;
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(SimShellExecuteExA));
+}
+
+DWORD GetLastError(void)
+{
+    return gSim.lastError;
 }
 
 HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE, DWORD flags)

@@ -40,6 +40,11 @@ struct SimProcess {
     bool started;
 };
 
+struct SimShellStart {  // a ShellExecuteExA call
+    SHELLEXECUTEINFOA info;
+    std::string file, parameters, directory;
+};
+
 struct SimRegCall {
     std::string op;  // "open", "create", "query", "set"
     HKEY root;
@@ -79,12 +84,15 @@ struct SimWorld {
 
     // What the run did.
     std::vector<SimProcess> processes;
+    std::vector<SimShellStart> shellStarts;
+    DWORD lastError = 0;
     std::vector<DWORD> sleeps;
     std::vector<std::string> log;
     bool exited = false;
     UINT exitCode = 0;
 
     // Fault injection.
+    DWORD createProcessError = 0;  // not 0: every CreateProcessA fails with it
     unsigned failAt = 0;  // 0: nothing fails
     unsigned fallibleCalls = 0;
 };

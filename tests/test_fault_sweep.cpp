@@ -12,45 +12,56 @@ TEST_F(FaultSweep, EveryFailingCallLeavesASoundRun)
     const char* commandLines[] = {"launcher.exe", "launcher.exe 1", "launcher.exe -x"};
     const char* versions[] = {"4.08.00.0400", "4.09.00.0904"};
     const char* folders[] = {"C:\\Games\\Device", "C:\\Program Files\\Device"};
+    const DWORD refusals[] = {0, 740};  // 740: the child wants rights the launcher lacks
     unsigned faults = 0;
     for (const char* commandLine : commandLines) {
         for (const char* version : versions) {
             for (const char* folder : folders) {
-                const std::string installPath = std::string(folder) + "\\";
-                const std::string driver = installPath + "PX_Drivers\\QuaverlineDrivers40.exe";
-                const std::string setup = installPath + "DirectX\\9.0\\dxsetup.exe";
-                const std::string quoted = "\"" + driver + "\"";
-                for (unsigned failAt = 1;; ++failAt) {
-                    SetUp();
-                    gSim.currentDirectory = folder;
-                    GiveDirectX(version);
-                    GiveInstallPath(installPath);
-                    SimAddWindow("Program Manager", 3);
-                    gSim.failAt = failAt;
-                    std::string name = std::string(commandLine) + ", " + version + ", " +
-                                       folder + ", call " + std::to_string(failAt) + " fails";
-                    EXPECT_EQ(RunLauncher(commandLine), 1u) << name;
-                    EXPECT_EQ(gSim.openKeys, 0) << name;
-                    EXPECT_EQ(SimCount("DialogBoxParamA hung"), 0u) << name;
-                    for (const auto& call : gSim.regCalls) {
-                        if (call.op != "set")
-                            continue;
-                        bool sound = call.name == "OV_INSTALLER"
-                                         ? call.bytes == driver || call.bytes == quoted
-                                         : call.bytes == installPath;
-                        EXPECT_TRUE(sound) << name << ": wrote [" << call.bytes << "]";
+                for (DWORD refusal : refusals) {
+                    const std::string installPath = std::string(folder) + "\\";
+                    const std::string driver = installPath + "PX_Drivers\\QuaverlineDrivers40.exe";
+                    const std::string setup = installPath + "DirectX\\9.0\\dxsetup.exe";
+                    const std::string quoted = "\"" + driver + "\"";
+                    for (unsigned failAt = 1;; ++failAt) {
+                        SetUp();
+                        gSim.currentDirectory = folder;
+                        GiveDirectX(version);
+                        GiveInstallPath(installPath);
+                        SimAddWindow("Program Manager", 3);
+                        gSim.createProcessError = refusal;
+                        gSim.failAt = failAt;
+                        std::string name = std::string(commandLine) + ", " + version + ", " +
+                                           folder + ", refusal " + std::to_string(refusal) +
+                                           ", call " + std::to_string(failAt) + " fails";
+                        EXPECT_EQ(RunLauncher(commandLine), 1u) << name;
+                        EXPECT_EQ(gSim.openKeys, 0) << name;
+                        EXPECT_EQ(SimCount("DialogBoxParamA hung"), 0u) << name;
+                        for (const auto& call : gSim.regCalls) {
+                            if (call.op != "set")
+                                continue;
+                            bool sound = call.name == "OV_INSTALLER"
+                                             ? call.bytes == driver || call.bytes == quoted
+                                             : call.bytes == installPath;
+                            EXPECT_TRUE(sound) << name << ": wrote [" << call.bytes << "]";
+                        }
+                        for (const auto& child : gSim.processes) {
+                            EXPECT_TRUE(child.application == driver || child.application == setup)
+                                << name << ": started [" << child.application << "]";
+                            EXPECT_EQ(child.currentDirectory + child.application.substr(
+                                          child.currentDirectory.size()),
+                                      child.application)
+                                << name << ": from [" << child.currentDirectory << "]";
+                        }
+                        for (const auto& start : gSim.shellStarts) {
+                            EXPECT_TRUE(start.file == driver || start.file == setup)
+                                << name << ": started [" << start.file << "] through the shell";
+                            EXPECT_EQ(start.file.compare(0, start.directory.size(), start.directory), 0)
+                                << name << ": from [" << start.directory << "]";
+                        }
+                        if (gSim.fallibleCalls < failAt)
+                            break;  // nothing failed: every call of this scenario has had its turn
+                        ++faults;
                     }
-                    for (const auto& child : gSim.processes) {
-                        EXPECT_TRUE(child.application == driver || child.application == setup)
-                            << name << ": started [" << child.application << "]";
-                        EXPECT_EQ(child.currentDirectory + child.application.substr(
-                                      child.currentDirectory.size()),
-                                  child.application)
-                            << name << ": from [" << child.currentDirectory << "]";
-                    }
-                    if (gSim.fallibleCalls < failAt)
-                        break;  // nothing failed: every call of this scenario has had its turn
-                    ++faults;
                 }
             }
         }

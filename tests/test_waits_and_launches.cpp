@@ -196,3 +196,34 @@ TEST_F(Launches, NothingStartsWithoutAFullPathThatFits)
     }
 }
 
+
+TEST_F(Launches, AnInstallerRefusedForWantOfRightsIsStartedThroughTheShell)
+{
+    const struct {
+        DWORD createProcessError;  // 0: CreateProcessA starts it
+        bool throughTheShell;
+    } cases[] = {{0, false}, {740, true}, {ERROR_ACCESS_DENIED, false}, {ERROR_FILE_NOT_FOUND, false}};
+    for (const auto& c : cases) {
+        SetUp();
+        GiveInstallPath("C:\\Games\\Device\\");
+        SimAddWindow("Program Manager");
+        gSim.createProcessError = c.createProcessError;
+        LaunchDirectXSetup();
+        const std::string name = "CreateProcessA error " + std::to_string(c.createProcessError);
+        EXPECT_EQ(gSim.processes.size(), 1u) << name << ": CreateProcessA comes first";
+        EXPECT_EQ(SimCount("LoadLibraryA shell32.dll"), c.throughTheShell ? 1u : 0u) << name;
+        ASSERT_EQ(gSim.shellStarts.size(), c.throughTheShell ? 1u : 0u) << name;
+        EXPECT_EQ(gSim.log.back(), "Sleep 100") << name;
+        if (!c.throughTheShell)
+            continue;
+        const SimShellStart& start = gSim.shellStarts[0];
+        EXPECT_EQ(start.file, "C:\\Games\\Device\\DirectX\\9.0\\dxsetup.exe");
+        EXPECT_EQ(start.directory, "C:\\Games\\Device\\DirectX\\9.0\\");
+        EXPECT_EQ(start.parameters, "");
+        EXPECT_EQ(start.info.lpVerb, nullptr) << "the default verb";
+        EXPECT_EQ(start.info.nShow, SW_SHOWNORMAL);
+        EXPECT_EQ(start.info.fMask, SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC);
+        EXPECT_EQ(start.info.hwnd, nullptr);
+        EXPECT_EQ(start.info.cbSize, sizeof(void*) == 4 ? 60u : 112u) << "the record's own size";
+    }
+}
