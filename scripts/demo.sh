@@ -12,17 +12,12 @@ fi
 
 state=$PWD/build/demo
 source scripts/wine_prefix.sh
-# The shipped 32-bit program on 64-bit Windows, as most people run it today; where this
-# machine runs no 32-bit code, the 64-bit build of the same sources.
-if runs_32bit_code; then
-    build=build/win32 view=/reg:32
-    echo "Running the shipped 32-bit build/win32/launcher.exe under WoW64 in a 64-bit Windows prefix."
-else
-    build=build/win64 view=/reg:64
-    echo "This machine runs no 32-bit code ($why_not_32bit), so the shipped"
-    echo "build/win32/launcher.exe cannot run here: running the 64-bit build of the same sources,"
-    echo "build/win64/launcher.exe, in a 64-bit Windows prefix instead."
-fi
+# The shipped 32-bit program on 64-bit Windows, as most people run it today, seeing the
+# 32-bit view of HKLM\Software; where this machine runs no 32-bit code, the 64-bit build.
+use_launcher_build
+view=/reg:64
+[ "$build" = "$wine_repo/build/win32" ] && view=/reg:32
+echo "In a 64-bit Windows prefix: $build_note."
 [ -f "$state/prefix/system.reg" ] || echo "(creating a Wine prefix, about ten seconds)"
 use_wine_prefix "$state" win64
 folder="$state/install/Quaverline Device"
@@ -30,11 +25,11 @@ rm -rf "$state/install"
 mkdir -p "$folder/DirectX/9.0" "$folder/PX_Drivers"
 map_drive t "$state/install"
 tools=$build/tests/wine
-cp $build/launcher.exe "$folder/launcher.exe"
+cp "$build/launcher.exe" "$folder/launcher.exe"
 cp "$tools/standin.exe" "$folder/DirectX/9.0/dxsetup.exe"
 cp "$tools/standin.exe" "$folder/PX_Drivers/QuaverlineDrivers40.exe"
 
-# The registry as the launcher sees it: the 32-bit view of HKLM\Software for the 32-bit program.
+# The registry as the launcher sees it.
 reg() { "$wine" reg "$@" $view >/dev/null 2>&1 || true; }
 value() {  # the data of a registry value, or "(none)"
     "$wine" reg query "$1" /v "$2" $view 2>/dev/null | tr -d '\r' |

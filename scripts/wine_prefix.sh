@@ -1,6 +1,9 @@
 # Sourced by the scripts that run programs under Wine.
 #   runs_32bit_code             true where this machine executes 32-bit code, as
 #                               scripts/install.sh found out; otherwise $why_not_32bit says why
+#   use_launcher_build          sets $build to the folder of the launcher and helpers to run:
+#                               the shipped build/win32 where 32-bit code runs, else
+#                               build/win64; $build_note says which, in a line
 #   use_wine_prefix <state folder> <win32|win64>
 #                               points Wine at the prefix kept there, a 32-bit or a 64-bit
 #                               Windows, creating it on first use (about ten seconds); sets
@@ -14,6 +17,16 @@ runs_32bit_code() {
         answer="no: scripts/install.sh has not run on this machine"
     why_not_32bit=${answer#no: }
     [ "$answer" = yes ]
+}
+
+use_launcher_build() {
+    if runs_32bit_code; then
+        build=$wine_repo/build/win32
+        build_note="the shipped 32-bit build/win32/launcher.exe"
+    else
+        build=$wine_repo/build/win64
+        build_note="build/win64/launcher.exe, the 64-bit build of the same sources: this machine runs no 32-bit code, so the shipped build/win32/launcher.exe cannot run here ($why_not_32bit)"
+    fi
 }
 
 use_wine_prefix() {

@@ -16,11 +16,7 @@ case=$1 state=$(realpath -m "$2")
 skip() { echo "skipped: $*"; exit 77; }
 shipped=$wine_repo/build/win32
 arch=win64 options=()
-if runs_32bit_code; then
-    build=$shipped
-else
-    build=$wine_repo/build/win64
-fi
+use_launcher_build
 case $case in
     32-bit-windows|64-bit-windows)
         runs_32bit_code || skip "the shipped 32-bit launcher.exe was not executed on this" \
