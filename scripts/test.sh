@@ -9,7 +9,9 @@ source scripts/wine_prefix.sh
 status=0
 ctest --preset host || status=1
 ctest --preset fuzz || status=1
-if ! runs_32bit_code; then
+if runs_32bit_code; then
+    echo "the Wine tests ran the shipped 32-bit launcher.exe $how_32bit"
+else
     echo "skipped: the shipped 32-bit launcher.exe was not executed on this machine:" \
          "$why_not_32bit; the Wine tests ran the 64-bit build of the same sources"
 fi

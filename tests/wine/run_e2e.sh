@@ -35,7 +35,7 @@ case $case in
     *) echo "unknown case $case"; exit 2 ;;
 esac
 [ "$build" = "$shipped" ] && [ "$arch" = win64 ] && options+=(--wow64)
-echo "$case: $build/launcher.exe in a ${arch#win}-bit Windows prefix"
+echo "$case: $build_note; in a ${arch#win}-bit Windows prefix"
 use_wine_prefix "$state" "$arch"
 # T: is a fresh work tree for the install folders, R: a drive whose root is an install folder.
 rm -rf "$state/work" "$state/root"
