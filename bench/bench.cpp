@@ -41,29 +41,23 @@ static Sample RunOnce(const std::string& program, const std::string& folder,
                       const std::string& childProgram)
 {
     size_t startsBefore = childProgram.empty() ? 0 : ChildStarts(childProgram).size();
-    std::string commandLine = "\"" + program + "\" 2";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     unsigned long long startedAt = FileTimeNow();
     double started = Now();
-    if (!CreateProcessA(program.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL,
-                        folder.c_str(), &startup, &process))
+    HANDLE job = StartInJob(program, "\"" + program + "\" 2", folder, &process);
+    if (!job)
         return {0, 0};
     WaitForSingleObject(process.hProcess, 30000);
     double whole = Now() - started;
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
-    // The child may still be starting: wait for its record, so runs never overlap.
+    // The child may still be starting: wait for it, so that runs never overlap.
+    WaitForJob(job, 60000);
     double child = 0;
-    for (int wait = 0; !childProgram.empty() && wait < 300; ++wait, Sleep(10)) {
-        std::vector<ChildStart> starts = ChildStarts(childProgram);
-        if (starts.size() > startsBefore) {
-            child = static_cast<double>(static_cast<long long>(starts.back().created - startedAt)) /
-                    1e4;
-            break;
-        }
-    }
+    std::vector<ChildStart> starts =
+        childProgram.empty() ? std::vector<ChildStart>() : ChildStarts(childProgram);
+    if (starts.size() > startsBefore)
+        child = static_cast<double>(static_cast<long long>(starts.back().created - startedAt)) / 1e4;
     return {child, whole};
 }
 

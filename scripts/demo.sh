@@ -37,8 +37,14 @@ value() {  # the data of a registry value, or "(none)"
                           END { if (!found) print "(none)" }'
 }
 started() {  # which stand-in started, from where, how long after the launcher
-    local found=0
-    for log in "$folder/DirectX/9.0/dxsetup.exe.log" "$folder/PX_Drivers/QuaverlineDrivers40.exe.log"; do
+    local found=0 logs=("$folder/DirectX/9.0/dxsetup.exe.log" "$folder/PX_Drivers/QuaverlineDrivers40.exe.log")
+    # A stand-in records its start once its own start-up is over, which may be after the
+    # launcher has ended (long after, on an emulated CPU): wait for a record, at most 30 s.
+    for _ in $(seq 300); do
+        [ -f "${logs[0]}" ] || [ -f "${logs[1]}" ] && break
+        sleep 0.1
+    done
+    for log in "${logs[@]}"; do
         [ -f "$log" ] || continue
         IFS='|' read -r created program from commandline < "$log"
         local ms=$(( created / 10000 - 11644473600000 - $1 ))

@@ -100,23 +100,24 @@ struct Run {
 
 
 
+// Generous bounds for a run and for the processes it started, on a slow or emulated CPU.
+static const DWORD kRunTimeoutMs = 30000, kChildrenTimeoutMs = 60000;
+
+// Starts the launcher and waits for it and for every process it started.
 static Run RunLauncher(const std::string& folder, const char* arguments)
 {
     std::string program = folder + "launcher.exe";
-    std::string commandLine = "\"" + program + "\"" + arguments;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     Run run = {0xDEADBEEF, 0, 0, 0, FileTimeNow()};
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     run.started = now.QuadPart;
-    if (!CreateProcessA(program.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL,
-                        folder.c_str(), &startup, &process)) {
+    HANDLE job = StartInJob(program, "\"" + program + "\"" + arguments, folder, &process);
+    if (!job) {
         printf("cannot start %s: %lu\n", program.c_str(), GetLastError());
         return run;
     }
-    WaitForSingleObject(process.hProcess, 30000);
+    WaitForSingleObject(process.hProcess, kRunTimeoutMs);
     QueryPerformanceCounter(&now);
     run.ended = now.QuadPart;
     GetExitCodeProcess(process.hProcess, &run.exitCode);
@@ -125,6 +126,8 @@ static Run RunLauncher(const std::string& folder, const char* arguments)
     run.exited = FileTimeValue(exited);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
+    CHECK(WaitForJob(job, kChildrenTimeoutMs), "what the launcher started still runs after %lu ms",
+          kChildrenTimeoutMs);
     return run;
 }
 
@@ -314,7 +317,7 @@ static void TheRunOnceRecordRunsTheDriverInstallerAtTheNextLogon()
         CloseHandle(process.hThread);
     }
     std::vector<ChildStart> starts;
-    for (int wait = 0; wait < 100 && starts.empty(); ++wait, Sleep(100))
+    for (DWORD waited = 0; waited < kChildrenTimeoutMs && starts.empty(); waited += 100, Sleep(100))
         starts = ChildStarts(folder + kDriverChild);
     CHECK(starts.size() == 1, "driver installer started %zu times at the logon", starts.size());
     if (!starts.empty())

@@ -1,6 +1,7 @@
 // What the programs that run beside the launcher under Wine share: the registry values they
-// set, the install folder they lay out, and the record each stand-in child leaves of how it
-// was started ("<created>|<own path>|<folder>|<command line>" per start, in "<path>.log").
+// set, the install folder they lay out, how they start the launcher and wait for what it
+// started, and the record each stand-in child leaves of how it was started
+// ("<created>|<own path>|<folder>|<command line>" per start, in "<path>.log").
 #pragma once
 
 #include <windows.h>
@@ -58,6 +59,42 @@ inline void LayOutInstallFolder(const std::string& folder, const std::string& la
     }
     CopyFileA(launcher.c_str(), (folder + "launcher.exe").c_str(), FALSE);
     CopyFileA(shellModule.c_str(), (folder + "progman.exe").c_str(), FALSE);
+}
+
+// Starts a program in a job of its own: every process it starts joins the job, so that
+// WaitForJob can wait for them all. Returns the job, or NULL when nothing started.
+inline HANDLE StartInJob(const std::string& program, std::string commandLine,
+                         const std::string& folder, PROCESS_INFORMATION* process)
+{
+    HANDLE job = CreateJobObjectA(NULL, NULL);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    if (job && CreateProcessA(program.c_str(), &commandLine[0], NULL, NULL, FALSE,
+                              CREATE_SUSPENDED, NULL, folder.c_str(), &startup, process)) {
+        AssignProcessToJobObject(job, process->hProcess);
+        ResumeThread(process->hThread);
+        return job;
+    }
+    if (job)
+        CloseHandle(job);
+    return NULL;
+}
+
+// Waits until no process of the job is left, at most `timeoutMs`, and closes the job.
+// A child records how it was started only after its own start-up, which can end long after
+// the launcher has (seconds on a loaded or emulated CPU): read no record before this.
+inline bool WaitForJob(HANDLE job, DWORD timeoutMs)
+{
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
+    info.ActiveProcesses = 1;
+    for (DWORD waited = 0; waited <= timeoutMs; waited += 10, Sleep(10)) {
+        if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info,
+                                       sizeof info, NULL) ||
+            info.ActiveProcesses == 0)
+            break;
+    }
+    CloseHandle(job);
+    return info.ActiveProcesses == 0;
 }
 
 struct ChildStart {
