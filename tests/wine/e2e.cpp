@@ -211,13 +211,35 @@ static void BothBranchesStartTheirChild()
     SetWindowsVersion(NULL);
 }
 
+// How long a child takes to start varies with the machine: a few hundred ms natively, up to
+// a second on an emulated CPU, and one run differs from the next by up to 150 ms there. So
+// each timing case takes the fastest of several runs, and a start is judged against the
+// pauses the launcher must make, or against other starts measured in the same run.
+static const int kRunsPerTimingCase = 3;
+
+// The fastest of several runs, from the launcher's start call to its child's creation.
+static double FastestChildDelay(const std::string& folder, const char* child, int runs)
+{
+    double fastest = 1e12;
+    for (int i = 0; i < runs; ++i) {
+        LayOut(folder);
+        Run run;
+        ChildStart start = RunAndExpectChild(folder, " 2", child, &run);
+        fastest = std::min(fastest, ChildDelay(run, start));
+    }
+    return fastest;
+}
+
+// The shell wait makes 100 searches and 99 pauses of 10 ms when the shell's window is not
+// there: a start after it comes at least that much later than one without it.
 static void TheShellWaitDependsOnTheVersion(HWND shellWindow)
 {
+    const double kShellWaitPausesMs = 99 * 10;
     struct {
         const char* version;
         bool shellWindow;
         bool waits;
-    } cases[] = {
+    } cases[] = {  // the waits first: they are the baseline of the others
         {"winxp", false, true}, {"win7", false, true},   {"win95", false, false},
         {"nt40", false, false}, {"win2k", false, false}, {"winxp", true, false},
         {"win7", true, false},
@@ -225,57 +247,55 @@ static void TheShellWaitDependsOnTheVersion(HWND shellWindow)
     std::string folder = gWork + "shell\\";
     SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.09.00.0904");
     SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", folder);
+    double fastestAfterAWait = 1e12;
     for (const auto& c : cases) {
         char name[64];
         snprintf(name, sizeof name, "shell wait on %s, shell window %s", c.version,
                  c.shellWindow ? "present" : "absent");
         gCase = name;
-        LayOut(folder);
         SetWindowsVersion(c.version);
         ShowWindow(shellWindow, SW_HIDE);
         SetWindowTextA(shellWindow, c.shellWindow ? kShellTitle : "Launcher Test Other");
-        Run run;
-        ChildStart start = RunAndExpectChild(folder, " 2", kDriverChild, &run);
-        double delay = ChildDelay(run, start);
-        printf("%s: child started %.0f ms after the launcher, launcher ran %.0f ms\n", name,
-               delay, Milliseconds(run.started, run.ended));
-        if (c.waits)
+        double delay = FastestChildDelay(folder, kDriverChild, kRunsPerTimingCase);
+        printf("%s: child started %.0f ms after the launcher (fastest of %d)\n", name, delay,
+               kRunsPerTimingCase);
+        if (c.waits) {
             CHECK(delay >= 950.0, "child started after %.0f ms", delay);
-        else
-            CHECK(delay < 700.0, "child started after %.0f ms", delay);
+            fastestAfterAWait = std::min(fastestAfterAWait, delay);
+        } else {
+            CHECK(delay <= fastestAfterAWait - kShellWaitPausesMs / 2,
+                  "child started after %.0f ms, after a shell wait %.0f ms", delay,
+                  fastestAfterAWait);
+        }
     }
     SetWindowTextA(shellWindow, kShellTitle);
     SetWindowsVersion(NULL);
 }
 
 // A matching window ends the poll at its first search; one in lower case leaves it to run
-// 100 searches about 1 ms apart. Medians of three runs, so one slow start does not decide.
+// 100 searches with a pause of at least 1 ms after each. The window's title alternates
+// from run to run, so that a slow spell of the machine falls on both alike.
 static void ADirectXWindowEndsTheDirectXPollEarly()
 {
+    const int kRuns = 7;
     std::string folder = gWork + "poll\\";
     SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.08.00.0400");
     SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", folder);
-    double medians[2];
     const char* titles[2] = {"Setup - Microsoft(R) DirectX(R) 9.0c", "setup microsoft(r) directx(r)"};
-    for (int i = 0; i < 2; ++i) {
-        gCase = titles[i];
-        HWND window = TopLevelWindow(titles[i]);
-        double delays[3];
-        for (double& delay : delays) {
-            LayOut(folder);
-            Run run;
-            ChildStart start = RunAndExpectChild(folder, " 2", kSetupChild, &run);
-            delay = ChildDelay(run, start);
-        }
-        std::sort(delays, delays + 3);
-        medians[i] = delays[1];
-        printf("DirectX poll with a window \"%s\": child created %.0f ms after the start "
-               "(median of 3)\n", titles[i], medians[i]);
-        DestroyWindow(window);
+    double fastest[2] = {1e12, 1e12};
+    HWND window = TopLevelWindow(titles[0]);
+    for (int run = 0; run < 2 * kRuns; ++run) {
+        gCase = titles[run % 2];
+        SetWindowTextA(window, titles[run % 2]);
+        fastest[run % 2] = std::min(fastest[run % 2], FastestChildDelay(folder, kSetupChild, 1));
     }
+    DestroyWindow(window);
+    for (int i = 0; i < 2; ++i)
+        printf("DirectX poll with a window \"%s\": child created %.0f ms after the start "
+               "(fastest of %d)\n", titles[i], fastest[i], kRuns);
     gCase = "DirectX poll";
-    CHECK(medians[1] - medians[0] >= 60.0, "100 polls of 1 ms cost only %.0f ms more",
-          medians[1] - medians[0]);
+    CHECK(fastest[1] - fastest[0] >= 60.0, "100 polls of 1 ms cost only %.0f ms more",
+          fastest[1] - fastest[0]);
 }
 
 static void AMissingChildStillEndsTheRun()
