@@ -18,14 +18,20 @@ void WriteInstallPath(const char* path)
 }
 
 // A full folder path ending in a backslash, on a drive ("C:\...\") or a share
-// ("\\server\...\"). A "?" stands where GetCurrentDirectoryA met a character the ANSI
-// code page cannot show; it is never part of a file name (nor the second byte of a
-// double-byte character), so such a path can never be opened.
+// ("\\server\...\"), perhaps behind the prefix that asks Win32 to take a path as it
+// stands ("\\?\C:\...\", "\\?\UNC\server\...\"). Any other "?" stands where
+// GetCurrentDirectoryA met a character the ANSI code page cannot show; it is never part of
+// a file name (nor the second byte of a double-byte character), so such a path can never
+// be opened.
 bool IsInstallPath(const char* text)
 {
+    bool share = text[0] == '\\' && text[1] == '\\' && text[2] != '\0';
+    if (TextStartsWith(text, "\\\\?\\")) {
+        text += 4;
+        share = TextStartsWith(text, "UNC\\") && text[4] != '\0';
+    }
     bool drive = ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z')) &&
                  text[1] == ':' && text[2] == '\\';
-    bool share = text[0] == '\\' && text[1] == '\\' && text[2] != '\0';
     return (drive || share) && EndsInBackslash(text) && !TextHasByte(text, '?');
 }
 

@@ -31,6 +31,15 @@ bool TextContains(const char* text, const char* fragment)
     }
 }
 
+bool TextStartsWith(const char* text, const char* prefix)
+{
+    while (*prefix != '\0' && *text == *prefix) {
+        ++text;
+        ++prefix;
+    }
+    return *prefix == '\0';
+}
+
 bool TextHasByte(const char* text, char byte)
 {
     for (; *text != '\0'; ++text) {

@@ -11,6 +11,7 @@
 size_t TextLength(const char* text);
 bool TextEquals(const char* a, const char* b);
 bool TextContains(const char* text, const char* fragment);
+bool TextStartsWith(const char* text, const char* prefix);
 bool TextHasByte(const char* text, char byte);
 bool CopyText(char* buffer, size_t capacity, const char* text);
 bool AppendText(char* buffer, size_t capacity, const char* text);

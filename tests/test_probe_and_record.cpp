@@ -117,6 +117,10 @@ TEST_F(Record, ReadsOnlyAUsableFullFolderPath)
         {"G:\\\x95\\\\Dev\\", REG_SZ, nullptr, true},
         {"G:\\Games\\Dev\x95\\", REG_SZ, nullptr},  // code page 1252: a backslash
         {"C:\\Games\\??\\", REG_SZ, ""},  // written from a name the code page cannot show
+        {"\\\\?\\G:\\Games\\Device\\", REG_SZ, nullptr},  // a path taken as it stands
+        {"\\\\?\\UNC\\server\\share\\Device\\", REG_SZ, nullptr},
+        {"\\\\?\\G:\\Games\\??\\", REG_SZ, ""},
+        {"\\\\?\\Games\\Device\\", REG_SZ, ""},  // relative behind the prefix
     };
     for (const auto& c : cases) {
         SetUp();
