@@ -2,7 +2,8 @@
 # The launcher's timing under Wine, side by side with the floor of starting a process.
 # Not part of the tests' pass or fail. Usage: bash bench/run.sh [runs, default 25]
 # Runs the shipped 32-bit program under WoW64 in a 64-bit Windows prefix, with floors built
-# for i686 too; where this machine runs no 32-bit code, the 64-bit build instead.
+# for i686 too, natively or on an emulated CPU; where this machine runs no 32-bit code at
+# all, the 64-bit build instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-25}
@@ -12,6 +13,10 @@ state=$PWD/build/bench
 source scripts/wine_prefix.sh
 use_launcher_build
 echo "In a 64-bit Windows prefix: $build_note"
+if [ "$build" = "$wine_repo/build/win32" ] && [ "$how_32bit" != natively ]; then
+    echo "These are times of an emulated CPU, several times a native one's: compare them only" \
+         "with each other (the floors run the same way), never with native figures."
+fi
 use_wine_prefix "$state" win64
 rm -rf "$state/work" && mkdir -p "$state/work"
 map_drive t "$state/work"
