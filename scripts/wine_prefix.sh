@@ -8,8 +8,9 @@
 #                               build/win64; $build_note says which and how, in a line
 #   use_wine_prefix <state folder> <win32|win64>
 #                               points Wine at the prefix kept there, a 32-bit or a 64-bit
-#                               Windows, creating it on first use (about ten seconds, 15
-#                               emulated) or when it lacks what this machine's Wine needs;
+#                               Windows, creating it on first use (about ten seconds, 16
+#                               where 32-bit code is emulated) or when it lacks what this
+#                               run needs;
 #                               sets $wine and $wineserver for it
 #   map_drive <letter> <folder> makes a folder a drive's root
 wine_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
