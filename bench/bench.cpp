@@ -47,12 +47,12 @@ static Sample RunOnce(const std::string& program, const std::string& folder,
     HANDLE job = StartInJob(program, "\"" + program + "\" 2", folder, &process);
     if (!job)
         return {0, 0};
-    WaitForSingleObject(process.hProcess, 30000);
+    WaitForSingleObject(process.hProcess, kRunTimeoutMs);
     double whole = Now() - started;
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     // The child may still be starting: wait for it, so that runs never overlap.
-    WaitForJob(job, 60000);
+    WaitForJob(job, kChildrenTimeoutMs);
     double child = 0;
     std::vector<ChildStart> starts =
         childProgram.empty() ? std::vector<ChildStart>() : ChildStarts(childProgram);

@@ -45,6 +45,7 @@ release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 runs_i386() { /lib/ld-linux.so.2 --help >/dev/null 2>&1; }
 newer_than_7_2() { [ -n "$1" ] && dpkg --compare-versions "${1#*:}" ge 8; }
 version_of() { "$1" --version 2>/dev/null | sed -n '1s/.* version \([0-9.]*\).*/\1/p'; }
+emulated_by() { how="emulated: qemu-i386 $(version_of "$1") through binfmt_misc"; }
 registered_emulator() {  # the emulator of an enabled i386 entry, if there is one
     grep -qs '^enabled' "$entry" && sed -n 's/^interpreter //p' "$entry"
 }
@@ -131,27 +132,28 @@ set_up_emulator() {
         how="no: the kernel refuses i386 programs, even with $qemu registered for them"
         return
     fi
-    how="emulated: qemu-i386 $(version_of "$qemu") through binfmt_misc"
+    emulated_by "$qemu"
 }
 
 emulator=$(registered_emulator || true)
 if [ -z "$emulator" ] && runs_i386; then
     how=native
 elif [ -n "$emulator" ] && newer_than_7_2 "$(version_of "$emulator")" && runs_i386; then
-    how="emulated: qemu-i386 $(version_of "$emulator") through binfmt_misc"
+    emulated_by "$emulator"
 else
     set_up_emulator
 fi
 
-if [ "${how%%:*}" != no ] && ! have wine32:i386; then
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        $sudo dpkg --add-architecture i386
+if [ "${how%%:*}" != no ]; then
+    if ! have wine32:i386; then
+        if ! dpkg --print-foreign-architectures | grep -qx i386; then
+            $sudo dpkg --add-architecture i386
+        fi
+        $sudo apt-get update -qq
+        apt_install wine32:i386
     fi
-    $sudo apt-get update -qq
-    apt_install wine32:i386
-fi
-if [ "${how%%:*}" != no ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    how="no: the 32-bit Wine (/usr/lib/wine/wine from wine32:i386) does not start here ($how)"
+    /usr/lib/wine/wine --version >/dev/null 2>&1 ||
+        how="no: the 32-bit Wine (/usr/lib/wine/wine from wine32:i386) does not start here ($how)"
 fi
 mkdir -p build
 if [ "$(cat build/32-bit-code 2>/dev/null)" != "$how" ]; then

@@ -100,9 +100,6 @@ struct Run {
 
 
 
-// Generous bounds for a run and for the processes it started, on a slow or emulated CPU.
-static const DWORD kRunTimeoutMs = 30000, kChildrenTimeoutMs = 60000;
-
 // Starts the launcher and waits for it and for every process it started.
 static Run RunLauncher(const std::string& folder, const char* arguments)
 {

@@ -61,6 +61,10 @@ inline void LayOutInstallFolder(const std::string& folder, const std::string& la
     CopyFileA(shellModule.c_str(), (folder + "progman.exe").c_str(), FALSE);
 }
 
+// Generous bounds for a launcher run and for the processes it started, on a slow or
+// emulated CPU.
+static const DWORD kRunTimeoutMs = 30000, kChildrenTimeoutMs = 60000;
+
 // Starts a program in a job of its own: every process it starts joins the job, so that
 // WaitForJob can wait for them all. Returns the job, or NULL when nothing started.
 inline HANDLE StartInJob(const std::string& program, std::string commandLine,
