@@ -1,6 +1,7 @@
 #include "app/launches.h"
 
 #include "app/install_path.h"
+#include "app/system_modules.h"
 #include "app/window_search.h"
 #include "platform/win32.h"
 
@@ -23,12 +24,15 @@ static char gEmptyCommandLine[1];
 
 // Starts the program through the shell, which asks for the rights first: the consent
 // prompt, or an administrator's password for a standard user. shell32 is loaded only here,
-// so a run that never meets the refusal loads nothing new; it is a known DLL wherever the
-// refusal exists, so it always comes from the system folder. It stays loaded: the shell may
-// leave threads of its own running in it, and the process ends 100 ms later.
+// so a run that never meets the refusal loads nothing new, and by its full path in the
+// system folder, so a copy in the launcher's folder is never loaded. It stays loaded: the
+// shell may leave threads of its own running in it, and the process ends 100 ms later.
 static void StartThroughTheShell(const char* program, const char* folder)
 {
-    HMODULE shell = LoadLibraryA(kShellLibrary);
+    char shellPath[kPathBufferSize];
+    if (!ComposeSystemFilePath(shellPath, GetSystemDirectoryA, kShellLibrary))
+        return;
+    HMODULE shell = LoadLibraryA(shellPath);
     if (shell == NULL)
         return;
     ShellExecuteExFunction shellExecuteEx = reinterpret_cast<ShellExecuteExFunction>(

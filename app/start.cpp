@@ -1,6 +1,7 @@
 #include "app/start.h"
 
 #include "app/launcher.h"
+#include "app/system_modules.h"
 #include "app/text.h"
 
 // Skips the program's own name, quoted or not, and the blanks after it; trailing blanks stay.
@@ -27,6 +28,8 @@ const char* TakeArgumentTail(const char* commandLine)
 
 extern "C" void WINAPI StartLauncher(void)
 {
+    // First of all, before the splash or any window can load a module.
+    KeepDllSearchInSystemFolder();
     HINSTANCE instance = GetModuleHandleA(NULL);
     const char* argumentTail = TakeArgumentTail(GetCommandLineA());
     ExitProcess(static_cast<UINT>(LauncherMain(instance, argumentTail)));

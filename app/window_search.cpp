@@ -1,6 +1,8 @@
 #include "app/window_search.h"
 
+#include "app/install_path.h"
 #include "app/launcher_state.h"
+#include "app/system_modules.h"
 #include "app/text.h"
 
 const unsigned kWindowTitleSize = 256;
@@ -71,17 +73,27 @@ static bool GetSystemVersion(OSVERSIONINFOEXA* version)
     return false;
 }
 
-// The shell's window title is string 1 of progman.exe, in the system's language. The module
-// is only read as data: a progman.exe planted in the launch folder must never run code here.
+// The shell's window title is string 1 of progman.exe, in the system's language. It is read
+// from where Windows keeps it, the system folder and then the Windows folder (the order in
+// which the standard search reaches them), never from the launcher's folder or the current
+// directory: a planted copy would choose what the wait looks for. Read as data only, so no
+// code of it runs. The first copy found is the one read, as the standard search would.
 static void LoadShellTitle()
 {
     TitleFragment[0] = '\0';
-    HMODULE shell = LoadLibraryExA(kShellModule, NULL, LOAD_LIBRARY_AS_DATAFILE);
-    if (shell == NULL)
+    const SystemFolderQuery folders[] = {GetSystemDirectoryA, GetWindowsDirectoryA};
+    for (SystemFolderQuery folderOf : folders) {
+        char path[kPathBufferSize];
+        if (!ComposeSystemFilePath(path, folderOf, kShellModule))
+            continue;
+        HMODULE shell = LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE);
+        if (shell == NULL)
+            continue;
+        if (LoadStringA(shell, kShellTitleString, TitleFragment, kTitleFragmentSize - 1) <= 0)
+            TitleFragment[0] = '\0';
+        FreeLibrary(shell);
         return;
-    if (LoadStringA(shell, kShellTitleString, TitleFragment, kTitleFragmentSize - 1) <= 0)
-        TitleFragment[0] = '\0';
-    FreeLibrary(shell);
+    }
 }
 
 // Up to 100 searches about 10 ms apart, about one second, for the desktop shell's window.

@@ -63,6 +63,7 @@ typedef HINSTANCE HMODULE;
 #define VER_PLATFORM_WIN32_WINDOWS 1u
 #define VER_PLATFORM_WIN32_NT 2u
 #define LOAD_LIBRARY_AS_DATAFILE 0x2u
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x800u
 #define SEE_MASK_NOASYNC 0x100u
 #define SEE_MASK_FLAG_NO_UI 0x400u
 #define MAX_LEADBYTES 12
@@ -152,6 +153,8 @@ LONG RegCloseKey(HKEY key);
 
 DWORD GetCurrentDirectoryA(DWORD capacity, LPSTR buffer);
 BOOL SetCurrentDirectoryA(LPCSTR path);
+UINT GetSystemDirectoryA(LPSTR buffer, UINT capacity);
+UINT GetWindowsDirectoryA(LPSTR buffer, UINT capacity);
 
 BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, void* processSecurity,
                     void* threadSecurity, BOOL inheritHandles, DWORD creationFlags,

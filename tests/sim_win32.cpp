@@ -19,8 +19,8 @@ std::vector<PendingThread> gThreads;
 std::deque<UINT> gPosted;
 const uintptr_t kFirstKeyHandle = 0x1000;
 HWND const kDialog = reinterpret_cast<HWND>(uintptr_t{0xD1A});
-HMODULE const kShellModule = reinterpret_cast<HMODULE>(uintptr_t{0x5000});
-HMODULE const kShell32 = reinterpret_cast<HMODULE>(uintptr_t{0x6000});
+HMODULE const kKernel32 = reinterpret_cast<HMODULE>(uintptr_t{0x4000});
+const uintptr_t kFirstModuleHandle = 0x5000;
 
 bool SameText(const std::string& a, const std::string& b)
 {
@@ -247,6 +247,28 @@ DWORD GetCurrentDirectoryA(DWORD capacity, LPSTR buffer)
     return length;
 }
 
+static UINT CopyFolder(const char* call, const std::string& folder, LPSTR buffer, UINT capacity)
+{
+    gSim.log.push_back(call);
+    if (Fails(call))
+        return 0;
+    UINT length = static_cast<UINT>(folder.size());
+    if (length + 1 > capacity)
+        return length + 1;
+    memcpy(buffer, folder.c_str(), length + 1);
+    return length;
+}
+
+UINT GetSystemDirectoryA(LPSTR buffer, UINT capacity)
+{
+    return CopyFolder("GetSystemDirectoryA", gSim.systemDirectory, buffer, capacity);
+}
+
+UINT GetWindowsDirectoryA(LPSTR buffer, UINT capacity)
+{
+    return CopyFolder("GetWindowsDirectoryA", gSim.windowsDirectory, buffer, capacity);
+}
+
 BOOL SetCurrentDirectoryA(LPCSTR path)
 {
     gSim.log.push_back(std::string("SetCurrentDirectoryA ") + path);
@@ -412,20 +434,82 @@ static BOOL SimShellExecuteExA(SHELLEXECUTEINFOA* info)
     return !Fails("ShellExecuteExA");
 }
 
+// Reached only through GetProcAddress on kernel32.
+static BOOL SimSetDefaultDllDirectories(DWORD directoryFlags)
+{
+    gSim.log.push_back("SetDefaultDllDirectories " + std::to_string(directoryFlags));
+    gSim.defaultDllDirectories = directoryFlags;
+    return TRUE;
+}
+
+static const SimModule* FindModuleFile(const std::string& path)
+{
+    for (const auto& module : gSim.modules) {
+        if (SameText(module.path, path))
+            return &module;
+    }
+    return nullptr;
+}
+
+// The file that a load of `name` reaches: a path as it stands, a bare name by the search.
+static const SimModule* ResolveModule(const std::string& name)
+{
+    if (name.find('\\') != std::string::npos)
+        return FindModuleFile(name);
+    std::vector<std::string> folders = {gSim.systemDirectory};
+    if ((gSim.defaultDllDirectories & LOAD_LIBRARY_SEARCH_SYSTEM32) == 0)
+        folders = {gSim.programFolder, gSim.systemDirectory, gSim.windowsDirectory,
+                   gSim.currentDirectory};
+    for (const auto& folder : folders) {
+        if (const SimModule* module = FindModuleFile(folder + "\\" + name))
+            return module;
+    }
+    return nullptr;
+}
+
+static HMODULE LoadModule(const std::string& name)
+{
+    const SimModule* module = ResolveModule(name);
+    if (!module)
+        return nullptr;
+    gSim.modulesRead.push_back(module->path);
+    ++gSim.loadedModules;
+    return reinterpret_cast<HMODULE>(kFirstModuleHandle + 0x10 * (module - gSim.modules.data()));
+}
+
+static const SimModule* ModuleOf(HMODULE handle)
+{
+    uintptr_t offset = reinterpret_cast<uintptr_t>(handle) - kFirstModuleHandle;
+    return offset % 0x10 == 0 && offset / 0x10 < gSim.modules.size() ? &gSim.modules[offset / 0x10]
+                                                                     : nullptr;
+}
+
+static bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && SameText(text.substr(text.size() - end.size()), end);
+}
+
 HMODULE LoadLibraryA(LPCSTR fileName)
 {
     gSim.log.push_back(std::string("LoadLibraryA ") + fileName);
-    if (Fails("LoadLibraryA") || !SameText(fileName, "shell32.dll"))
+    if (Fails("LoadLibraryA"))
         return nullptr;
-    return kShell32;
+    return LoadModule(fileName);
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name)
 {
     gSim.log.push_back(std::string("GetProcAddress ") + name);
-    if (Fails("GetProcAddress") || module != kShell32 || strcmp(name, "ShellExecuteExA") != 0)
+    if (Fails("GetProcAddress"))
         return nullptr;
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(SimShellExecuteExA));
+    if (module == kKernel32 && gSim.hasDefaultDllDirectories &&
+        strcmp(name, "SetDefaultDllDirectories") == 0)
+        return reinterpret_cast<FARPROC>(
+            reinterpret_cast<void (*)(void)>(SimSetDefaultDllDirectories));
+    const SimModule* file = ModuleOf(module);
+    if (file && EndsWith(file->path, "\\shell32.dll") && strcmp(name, "ShellExecuteExA") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(SimShellExecuteExA));
+    return nullptr;
 }
 
 DWORD GetLastError(void)
@@ -436,27 +520,26 @@ DWORD GetLastError(void)
 HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE, DWORD flags)
 {
     gSim.log.push_back(std::string("LoadLibraryExA ") + fileName + " " + std::to_string(flags));
-    if (Fails("LoadLibraryExA") || !gSim.shellModulePresent)
+    if (Fails("LoadLibraryExA"))
         return nullptr;
-    ++gSim.loadedModules;
-    return kShellModule;
+    return LoadModule(fileName);
 }
 
 int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int capacity)
 {
     gSim.log.push_back("LoadStringA " + std::to_string(id) + " " + std::to_string(capacity));
-    if (Fails("LoadStringA") || module != kShellModule || id != 1 || gSim.shellTitle.empty() ||
-        capacity <= 0)
+    const SimModule* file = ModuleOf(module);
+    if (Fails("LoadStringA") || !file || id != 1 || file->string1.empty() || capacity <= 0)
         return 0;
-    size_t count = std::min(gSim.shellTitle.size(), static_cast<size_t>(capacity - 1));
-    memcpy(buffer, gSim.shellTitle.data(), count);
+    size_t count = std::min(file->string1.size(), static_cast<size_t>(capacity - 1));
+    memcpy(buffer, file->string1.data(), count);
     buffer[count] = '\0';
     return static_cast<int>(count);
 }
 
 BOOL FreeLibrary(HMODULE module)
 {
-    if (module != kShellModule)
+    if (!ModuleOf(module))
         return FALSE;
     --gSim.loadedModules;
     return TRUE;
@@ -464,7 +547,12 @@ BOOL FreeLibrary(HMODULE module)
 
 HMODULE GetModuleHandleA(LPCSTR moduleName)
 {
-    return moduleName ? nullptr : reinterpret_cast<HMODULE>(uintptr_t{0x400000});
+    if (!moduleName)
+        return reinterpret_cast<HMODULE>(uintptr_t{0x400000});
+    gSim.log.push_back(std::string("GetModuleHandleA ") + moduleName);
+    if (Fails("GetModuleHandleA") || !SameText(moduleName, "kernel32.dll"))
+        return nullptr;
+    return kKernel32;
 }
 
 LPSTR GetCommandLineA(void)

@@ -45,6 +45,11 @@ struct SimShellStart {  // a ShellExecuteExA call
     std::string file, parameters, directory;
 };
 
+struct SimModule {  // a module file on disk, and its string 1
+    std::string path;
+    std::string string1;
+};
+
 struct SimRegCall {
     std::string op;  // "open", "create", "query", "set"
     HKEY root;
@@ -70,9 +75,21 @@ struct SimWorld {
     std::vector<BYTE> leadBytes;  // pairs of first and last lead byte
     DWORD platformId = VER_PLATFORM_WIN32_NT, major = 5, minor = 1;
     bool extendedVersionKnown = true;
-    bool shellModulePresent = true;
-    std::string shellTitle = "Program Manager";
-    int loadedModules = 0;
+
+    // Modules. A bare name is searched for as Windows does by default: the program's folder,
+    // the system folder, the Windows folder, the current directory; only the system folder
+    // once SetDefaultDllDirectories has asked for it.
+    std::string programFolder = "C:\\Start";
+    std::string systemDirectory = "C:\\WINDOWS\\system32";
+    std::string windowsDirectory = "C:\\WINDOWS";
+    std::vector<SimModule> modules = {
+        {"C:\\WINDOWS\\system32\\progman.exe", "Program Manager"},
+        {"C:\\WINDOWS\\system32\\shell32.dll", ""},
+    };
+    bool hasDefaultDllDirectories = true;  // kernel32 exports SetDefaultDllDirectories
+    DWORD defaultDllDirectories = 0;       // what it was called with; 0: never
+    std::vector<std::string> modulesRead;  // the file of every module loaded
+    int loadedModules = 0;                 // loaded and not yet freed
 
     // Windows, dialogs and threads.
     std::vector<SimWindow> windows;

@@ -3,8 +3,9 @@
 #include "tests/scenario.h"
 
 // Makes every fallible platform call of a run fail in turn, in every scenario: the run must
-// still end with exit code 1, close every key it opened, and write or start nothing but the
-// whole, absolute paths it would write or start on a good day.
+// still end with exit code 1, close every key it opened, write or start nothing but the
+// whole, absolute paths it would write or start on a good day, and read no module but from
+// the system folders, though copies of them lie in the launcher's and the install folder.
 using FaultSweep = Machine;
 
 TEST_F(FaultSweep, EveryFailingCallLeavesASoundRun)
@@ -28,6 +29,10 @@ TEST_F(FaultSweep, EveryFailingCallLeavesASoundRun)
                         GiveDirectX(version);
                         GiveInstallPath(installPath);
                         SimAddWindow("Program Manager", 3);
+                        for (const std::string& place : {gSim.programFolder, std::string(folder)}) {
+                            for (const char* module : {"progman.exe", "shell32.dll"})
+                                gSim.modules.push_back({place + "\\" + module, "Planted"});
+                        }
                         gSim.createProcessError = refusal;
                         gSim.failAt = failAt;
                         std::string name = std::string(commandLine) + ", " + version + ", " +
@@ -51,6 +56,10 @@ TEST_F(FaultSweep, EveryFailingCallLeavesASoundRun)
                                           child.currentDirectory.size()),
                                       child.application)
                                 << name << ": from [" << child.currentDirectory << "]";
+                        }
+                        for (const auto& module : gSim.modulesRead) {
+                            EXPECT_TRUE(module.rfind(gSim.windowsDirectory + "\\", 0) == 0)
+                                << name << ": read the module [" << module << "]";
                         }
                         for (const auto& start : gSim.shellStarts) {
                             EXPECT_TRUE(start.file == driver || start.file == setup)

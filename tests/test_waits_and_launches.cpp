@@ -115,16 +115,58 @@ TEST_F(Waits, TheShellWaitLooksForStringOneOfTheShellModuleReadAsData)
     };
     for (const auto& c : cases) {
         SetUp();
-        gSim.shellModulePresent = c.moduleThere;
-        gSim.shellTitle = c.title;
+        gSim.modules = {};
+        if (c.moduleThere)
+            gSim.modules = {{"C:\\WINDOWS\\system32\\progman.exe", c.title}};
         SimAddWindow("Some window");
         WaitForShell();
         EXPECT_STREQ(TitleFragment, c.fragment ? c.fragment : std::string(78, 'P').c_str());
         EXPECT_EQ(gSim.searches, c.searches);
         EXPECT_EQ(SimCount("Sleep 10"), c.pauses);
-        EXPECT_EQ(SimCount("LoadLibraryExA progman.exe 2"), 1u);
+        EXPECT_EQ(SimCount("LoadLibraryExA C:\\WINDOWS\\system32\\progman.exe 2"), 1u)
+            << "read as data only";
         EXPECT_EQ(SimCount("LoadStringA 1 79"), c.moduleThere ? 1u : 0u);
         EXPECT_EQ(gSim.loadedModules, 0) << "the module is freed at once";
+    }
+}
+
+// progman.exe is read from the system folder, else from the Windows folder; a copy in the
+// launcher's folder or the current directory, which others may have put there, never.
+TEST_F(Waits, TheShellTitleComesFromTheSystemFoldersOnly)
+{
+    const std::string system = "C:\\WINDOWS\\system32\\progman.exe";
+    const std::string windows = "C:\\WINDOWS\\progman.exe";
+    const std::string planted[] = {"C:\\Start\\progman.exe", "C:\\Games\\progman.exe"};
+    const std::string longFolder = "C:\\" + std::string(247, 's');  // + "\\progman.exe": 260
+    const struct {
+        const char* name;
+        std::vector<std::string> files;  // each with its own path as string 1
+        std::string systemDirectory;     // "": GetSystemDirectoryA fails
+        std::string read;                // "": nothing read
+    } cases[] = {
+        {"system folder", {system, windows}, "C:\\WINDOWS\\system32", system},
+        {"Windows folder", {windows}, "C:\\WINDOWS\\system32", windows},
+        {"planted beside the launcher and in the current directory", {planted[0], planted[1]},
+         "C:\\WINDOWS\\system32", ""},
+        {"planted, and in the system folder", {planted[0], planted[1], system},
+         "C:\\WINDOWS\\system32", system},
+        {"system folder unreadable", {system, windows}, "", windows},
+        {"system folder too long for the path", {longFolder + "\\progman.exe", windows},
+         longFolder, windows},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        gSim.currentDirectory = "C:\\Games";
+        gSim.systemDirectory = c.systemDirectory;
+        gSim.modules = {};
+        for (const auto& file : c.files)
+            gSim.modules.push_back({file, file});
+        WaitForShell();
+        EXPECT_EQ(gSim.modulesRead, c.read.empty() ? std::vector<std::string>{}
+                                                   : std::vector<std::string>{c.read})
+            << c.name;
+        EXPECT_EQ(TitleFragment, c.read) << c.name;
+        EXPECT_EQ(SimCount("LoadLibraryExA progman.exe"), 0u) << c.name << ": never by name";
     }
 }
 
@@ -207,11 +249,14 @@ TEST_F(Launches, AnInstallerRefusedForWantOfRightsIsStartedThroughTheShell)
         SetUp();
         GiveInstallPath("C:\\Games\\Device\\");
         SimAddWindow("Program Manager");
+        gSim.modules.push_back({"C:\\Start\\shell32.dll", ""});  // planted beside the launcher
         gSim.createProcessError = c.createProcessError;
         LaunchDirectXSetup();
         const std::string name = "CreateProcessA error " + std::to_string(c.createProcessError);
         EXPECT_EQ(gSim.processes.size(), 1u) << name << ": CreateProcessA comes first";
-        EXPECT_EQ(SimCount("LoadLibraryA shell32.dll"), c.throughTheShell ? 1u : 0u) << name;
+        EXPECT_EQ(gSim.modulesRead.back() == "C:\\WINDOWS\\system32\\shell32.dll",
+                  c.throughTheShell)
+            << name << ": shell32 by its full path in the system folder, " << gSim.modulesRead.back();
         ASSERT_EQ(gSim.shellStarts.size(), c.throughTheShell ? 1u : 0u) << name;
         EXPECT_EQ(gSim.log.back(), "Sleep 100") << name;
         if (!c.throughTheShell)
