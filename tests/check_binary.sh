@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Keeps the shipped launcher.exe within its budgets: 23,552 bytes in all, code and data
 # 6 KB, a GUI program for Windows 4.0, importing only the calls that Windows 95 and NT 4 had
-# from KERNEL32, USER32 and ADVAPI32, and carrying the manifest it is meant to carry.
+# from KERNEL32, USER32 and ADVAPI32, carrying the manifest it is meant to carry, hardened
+# in its headers (tests/check_pe.py), and running on every processor that Windows 95 and
+# NT 4 ran on: the 486 and the Pentium.
 set -euo pipefail
 exe=$1
 objdump=i686-w64-mingw32-objdump
@@ -26,7 +28,8 @@ allowed="ADVAPI32.dll:RegCloseKey ADVAPI32.dll:RegCreateKeyExA ADVAPI32.dll:RegO
 ADVAPI32.dll:RegQueryValueExA ADVAPI32.dll:RegSetValueExA KERNEL32.dll:CreateProcessA
 KERNEL32.dll:CreateThread KERNEL32.dll:ExitProcess KERNEL32.dll:FreeLibrary KERNEL32.dll:GetACP
 KERNEL32.dll:GetCPInfo KERNEL32.dll:GetCommandLineA KERNEL32.dll:GetCurrentDirectoryA KERNEL32.dll:GetLastError
-KERNEL32.dll:GetModuleHandleA KERNEL32.dll:GetProcAddress KERNEL32.dll:GetVersionExA
+KERNEL32.dll:GetModuleHandleA KERNEL32.dll:GetProcAddress KERNEL32.dll:GetSystemDirectoryA
+KERNEL32.dll:GetVersionExA KERNEL32.dll:GetWindowsDirectoryA
 KERNEL32.dll:LoadLibraryA KERNEL32.dll:LoadLibraryExA
 KERNEL32.dll:SetCurrentDirectoryA KERNEL32.dll:Sleep USER32.dll:DialogBoxParamA
 USER32.dll:EndDialog USER32.dll:EnumWindows USER32.dll:GetWindowTextA USER32.dll:LoadStringA
@@ -36,5 +39,19 @@ for import in $imports; do
     grep -qw -- "$import" <<<"$allowed" || fail "imports $import"
 done
 python3 "$(dirname "$0")/check_manifest.py" "$exe" || failed=1
+python3 "$(dirname "$0")/check_pe.py" "$exe" || failed=1
+
+# Instructions that came with the Pentium Pro and later: cmov, fcmov, fcomi and fucomi, the
+# long NOPs (0F 1F) that assemblers pad with for newer processors, sysenter; and anything
+# that touches an MMX or SSE register or the SSE state. A 486 or a Pentium dies on them.
+beyond_pentium='^(cmov|fcmov|fu?comip?$|nop[wl]|sysenter|sysexit|rdpmc|emms|femms|ldmxcsr|stmxcsr|prefetch|[slm]fence|clflush|movnti|fxsave|fxrstor)'
+newer=$($objdump -d -j .text --no-show-raw-insn "$exe" |
+    awk -F'\t' -v beyond="$beyond_pentium" 'NF >= 2 {
+        split($2, words, " "); operands = $2; sub(/^[^ ]+ */, "", operands)
+        if (words[1] ~ beyond || operands ~ /%[xy]?mm[0-9]/) print $0 }')
+if [ -n "$newer" ]; then
+    fail "instructions beyond the 486 and the Pentium:"
+    head -5 <<<"$newer"
+fi
 echo "launcher.exe: $size bytes, code and data $code_data bytes, $(wc -w <<<"$imports") imports"
 exit $failed
