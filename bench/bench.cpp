@@ -79,7 +79,8 @@ int main(int argc, char** argv)
     std::string launcher = argv[1], floors = argv[2], standin = argv[3], progman = argv[4];
     std::string folder = argv[5];
     int runs = atoi(argv[6]);
-    LayOutInstallFolder(folder, launcher, standin, progman);
+    InstallShellModule(progman);
+    LayOutInstallFolder(folder, launcher, standin);
     const std::string driver = folder + kDriverChild;
     const std::string setup = folder + kSetupChild;
     for (const char* floor : {"nothing.exe", "gui.exe", "starter.exe"})

@@ -81,7 +81,7 @@ static void SetWindowsVersion(const char* version)
 
 static void LayOut(const std::string& folder)
 {
-    LayOutInstallFolder(folder, gLauncher, gTools + "standin.exe", gTools + "progman.exe");
+    LayOutInstallFolder(folder, gLauncher, gTools + "standin.exe");
 }
 
 static double Milliseconds(long long from, long long to)
@@ -100,16 +100,20 @@ struct Run {
 
 
 
-// Starts the launcher and waits for it and for every process it started.
-static Run RunLauncher(const std::string& folder, const char* arguments)
+// Starts the launcher and waits for it and for every process it started. It runs from the
+// start folder, which is also its working directory: the install folder unless a case says
+// otherwise.
+static Run RunLauncher(const std::string& folder, const char* arguments,
+                       const std::string& startFolder = "")
 {
-    std::string program = folder + "launcher.exe";
+    const std::string& from = startFolder.empty() ? folder : startFolder;
+    std::string program = from + "launcher.exe";
     PROCESS_INFORMATION process = {};
     Run run = {0xDEADBEEF, 0, 0, 0, FileTimeNow()};
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     run.started = now.QuadPart;
-    HANDLE job = StartInJob(program, "\"" + program + "\"" + arguments, folder, &process);
+    HANDLE job = StartInJob(program, "\"" + program + "\"" + arguments, from, &process);
     if (!job) {
         printf("cannot start %s: %lu\n", program.c_str(), GetLastError());
         return run;
@@ -142,9 +146,10 @@ static HWND TopLevelWindow(const char* title)
 // Starts the launcher in `folder` and returns the one child it started, checking the exit
 // code and the 100 ms that the launcher stays after the start.
 static ChildStart RunAndExpectChild(const std::string& folder, const char* arguments,
-                                    const char* child, Run* run = NULL)
+                                    const char* child, Run* run = NULL,
+                                    const std::string& startFolder = "")
 {
-    Run local = RunLauncher(folder, arguments);
+    Run local = RunLauncher(folder, arguments, startFolder);
     if (run)
         *run = local;
     CHECK(local.exitCode == 1, "exit code %lu", local.exitCode);
@@ -574,6 +579,125 @@ static void HostileInputs()
     printf("hostile inputs: %d cases\n", count);
 }
 
+// ---- planted modules ------------------------------------------------------------------
+
+// What the launcher's process loads by name after its start through the default DLL
+// directories (WINEDEBUG=+loaddll): a copy is planted where others may write, and Wine is
+// told to prefer a native DLL of that name in launcher.exe, as Windows does for any module
+// that is not a known DLL. (Wine reads WINEDLLOVERRIDES from a process's Unix environment,
+// not from the one that CreateProcess hands down; the per-program key is read by each run.)
+static const char* const kPlantedModules[] = {"uxtheme"};  // each planted as <name>.dll
+static const char kDllOverrides[] = "Software\\Wine\\AppDefaults\\launcher.exe\\DllOverrides";
+static const char kPlantedTitle[] = "Planted Shell Title";  // string 1 of planted_progman.exe
+
+// How often a planted DLL was loaded into a launcher. A child that loads one from its own
+// folder does what Windows lets every installer do.
+static int LoadsIntoTheLauncher(const std::string& dll)
+{
+    int loads = 0;
+    FILE* f = fopen((dll + ".log").c_str(), "r");
+    char line[1024];
+    while (f && fgets(line, sizeof line, f)) {
+        line[strcspn(line, "\r\n")] = '\0';
+        size_t length = strlen(line);
+        loads += length >= 13 && _stricmp(line + length - 13, "\\launcher.exe") == 0;
+    }
+    if (f)
+        fclose(f);
+    return loads;
+}
+
+// An elevated launcher started from a folder that others may write to: the planted DLLs
+// beside it, in the install folder and in the children's folders (each made current before
+// its start) never load into it, and a planted progman.exe does not choose what the shell
+// wait looks for: on Windows XP without the shell's window the wait lasts its full second,
+// though a window with the planted title is up.
+static void NothingPlantedInItsFoldersLoadsIntoTheLauncher(HWND shellWindow)
+{
+    printf("planted: uxtheme.dll and progman.exe; not planted: ole32.dll and its imports "
+           "rpcrt4.dll and combase.dll, which this Wine's imm32 loads without the process's "
+           "default DLL directories (on Windows all three are known DLLs, from the system "
+           "folder only)\n");
+    const std::string downloads = gWork + "planted\\Downloads\\";
+    const std::string device = gWork + "planted\\Device\\";
+    CreateDirectoryA((gWork + "planted").c_str(), NULL);
+    CreateDirectoryA(downloads.c_str(), NULL);
+    LayOut(device);
+    CopyFileA(gLauncher.c_str(), (downloads + "launcher.exe").c_str(), FALSE);
+    const std::string places[] = {downloads, device, device + "PX_Drivers\\",
+                                  device + "DirectX\\9.0\\"};
+    for (const std::string& place : places) {
+        for (const char* module : kPlantedModules) {
+            CopyFileA((gTools + "planted.dll").c_str(), (place + module + ".dll").c_str(), FALSE);
+        }
+        CopyFileA((gTools + "planted_progman.exe").c_str(), (place + "progman.exe").c_str(), FALSE);
+    }
+    HWND plantedWindow = TopLevelWindow(kPlantedTitle);
+    SetWindowsVersion("winxp");
+    // The baseline: with the shell's window up, the wait ends at its first search.
+    gCase = "planted modules, shell window present";
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.09.00.0904");
+    SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", device);
+    Run baselineRun;
+    double baseline = ChildDelay(
+        baselineRun, RunAndExpectChild(device, " 2", kDriverChild, &baselineRun, downloads));
+    SetWindowTextA(shellWindow, "Launcher Test Other");
+    for (const char* module : kPlantedModules)
+        SetString(HKEY_CURRENT_USER, kDllOverrides, module, "native,builtin");
+    struct {
+        const char* name;
+        const std::string& startFolder;
+        const char* arguments;
+        const char* version;
+        const char* child;
+    } cases[] = {
+        {"planted modules, first run from the install folder", device, "", "4.09.00.0904",
+         kDriverChild},
+        {"planted modules, driver branch from a download folder", downloads, " 2",
+         "4.09.00.0904", kDriverChild},
+        {"planted modules, DirectX branch from a download folder", downloads, " 2",
+         "4.08.00.0400", kSetupChild},
+    };
+    for (const auto& c : cases) {
+        gCase = c.name;
+        SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", c.version);
+        SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH",
+                  c.arguments[0] == '\0' ? "C:\\elsewhere\\" : device);
+        DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+        for (const char* child : {kDriverChild, kSetupChild})
+            DeleteFileA((device + child + ".log").c_str());
+        for (const std::string& place : places) {
+            for (const char* module : kPlantedModules)
+                DeleteFileA((place + module + ".dll.log").c_str());
+        }
+        Run run;
+        ChildStart start = RunAndExpectChild(device, c.arguments, c.child, &run, c.startFolder);
+        CHECK(start.self == device + c.child, "child %s", start.self.c_str());
+        // A first run's splash costs Wine about 2 s under Xvfb: only a branch run's start
+        // tells the shell wait's full second (99 pauses of 10 ms) from one cut short.
+        double delay = ChildDelay(run, start);
+        if (c.arguments[0] != '\0')
+            CHECK(delay >= 950.0 && delay >= baseline + 495.0,
+                  "child started %.0f ms after the launcher, with the shell's window up %.0f ms: "
+                  "the shell wait was cut short", delay, baseline);
+        int loads = 0;
+        for (const std::string& place : places) {
+            for (const char* module : kPlantedModules) {
+                int here = LoadsIntoTheLauncher(place + module + ".dll");
+                CHECK(here == 0, "the launcher loaded %s%s.dll", place.c_str(), module);
+                loads += here;
+            }
+        }
+        printf("%s: child started %.0f ms after the launcher (%.0f ms with the shell's window "
+               "up), %d planted DLL loads\n", c.name, delay, baseline, loads);
+    }
+    RegDeleteKeyA(HKEY_CURRENT_USER, kDllOverrides);
+    SetWindowsVersion(NULL);
+    SetWindowTextA(shellWindow, kShellTitle);
+    DestroyWindow(plantedWindow);
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.09.00.0904");
+}
+
 // ---- the 32-bit program's resources --------------------------------------------------
 
 static const BYTE* Resource(HMODULE module, LPCSTR type, int id, DWORD* size)
@@ -833,6 +957,7 @@ int main(int argc, char** argv)
     gCase = "the driver's own architecture";
     CHECK(!underWow64 == !wow64, "under WoW64: %d", underWow64);
 
+    InstallShellModule(gTools + "progman.exe");
     if (codePage932) {
         HWND shellWindow = TopLevelWindow(kShellTitle);
         AFirstRunFromAFolderEndingInATrailByteRecordsItsSeparator();
@@ -851,6 +976,7 @@ int main(int argc, char** argv)
     if (wow64)
         UnderWow64EachValueIsInThe32BitView();
     HostileInputs();
+    NothingPlantedInItsFoldersLoadsIntoTheLauncher(shellWindow);
 
     HMODULE module = LoadLibraryExA(gLauncher32.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
     gCase = "32-bit launcher.exe";

@@ -46,10 +46,10 @@ inline void SetString(HKEY root, const char* key, const char* name, const std::s
     SetValue(root, key, name, REG_SZ, std::string(value.c_str(), value.size() + 1), view);
 }
 
-// An install folder as the driver package lays it out, with stand-ins for both children,
-// the launcher and the tests' shell module.
+// An install folder as the driver package lays it out, with stand-ins for both children and
+// the launcher.
 inline void LayOutInstallFolder(const std::string& folder, const std::string& launcher,
-                                const std::string& standin, const std::string& shellModule)
+                                const std::string& standin)
 {
     for (const char* sub : {"", "DirectX", "DirectX\\9.0", "PX_Drivers"})
         CreateDirectoryA((folder + sub).c_str(), NULL);
@@ -58,7 +58,19 @@ inline void LayOutInstallFolder(const std::string& folder, const std::string& la
         DeleteFileA((folder + child + ".log").c_str());
     }
     CopyFileA(launcher.c_str(), (folder + "launcher.exe").c_str(), FALSE);
-    CopyFileA(shellModule.c_str(), (folder + "progman.exe").c_str(), FALSE);
+}
+
+// The launcher reads the shell's title from progman.exe in the system folder, else the
+// Windows folder: the tests' own goes in both (Wine's has no string 1). This program is
+// built for the launcher's architecture, so these are the folders the launcher sees.
+inline void InstallShellModule(const std::string& shellModule)
+{
+    char folder[MAX_PATH];
+    for (UINT (WINAPI* folderOf)(LPSTR, UINT) : {GetSystemDirectoryA, GetWindowsDirectoryA}) {
+        UINT length = folderOf(folder, MAX_PATH);
+        if (length > 0 && length < MAX_PATH)
+            CopyFileA(shellModule.c_str(), (std::string(folder) + "\\progman.exe").c_str(), FALSE);
+    }
 }
 
 // Generous bounds for a launcher run and for the processes it started, on a slow or
