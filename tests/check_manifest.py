@@ -4,43 +4,16 @@ id 1): well-formed XML, an asm.v1 assembly of manifestVersion 1.0 that asks, ins
 asm.v2 trustInfo (the namespace Windows XP SP2 reads without fault), for the highest rights
 the user has, and no supportedOS entries (they would change what GetVersionExA reports).
 Usage: check_manifest.py <launcher.exe>"""
-import struct
-import subprocess
 import sys
-import tempfile
 import xml.etree.ElementTree as ET
+
+from pe_resources import read_resources
 
 V1, V2 = "urn:schemas-microsoft-com:asm.v1", "urn:schemas-microsoft-com:asm.v2"
 
 
-def resources(res):
-    """(type, name, language, data) of each entry of a .res file."""
-    at = 0
-    while at + 8 <= len(res):
-        data_size, header_size = struct.unpack_from("<II", res, at)
-        fields, ids = at + 8, []
-        for _ in range(2):  # type, then name: 0xFFFF and an id, or a NUL-ended UTF-16 text
-            if struct.unpack_from("<H", res, fields)[0] == 0xFFFF:
-                ids.append(struct.unpack_from("<H", res, fields + 2)[0])
-                fields += 4
-            else:
-                end = res.index(b"\0\0", fields)
-                end += (end - fields) % 2
-                ids.append(res[fields:end].decode("utf-16-le"))
-                fields = end + 2
-        fields = (fields + 3) & ~3
-        language = struct.unpack_from("<H", res, fields + 6)[0]
-        start = at + header_size
-        yield ids[0], ids[1], language, res[start:start + data_size]
-        at = (start + data_size + 3) & ~3
-
-
 def main(exe):
-    with tempfile.NamedTemporaryFile(suffix=".res") as res:
-        subprocess.run(["i686-w64-mingw32-windres", "-J", "coff", "-i", exe, "-O", "res",
-                        "-o", res.name], check=True)
-        found = [data for kind, name, _, data in resources(open(res.name, "rb").read())
-                 if kind == 24 and name == 1]
+    found = [data for kind, name, _, data in read_resources(exe) if kind == 24 and name == 1]
     failures = []
     if len(found) != 1:
         print(f"FAIL: {len(found)} manifests (resource type 24, id 1)")
