@@ -2,13 +2,11 @@
 # Builds launcher.exe twice from the committed sources, in two folders at different paths,
 # and checks that the two files are byte for byte the same: no time stamps, no build paths.
 set -euo pipefail
-source=$(git -C "$(dirname "$0")" rev-parse --show-toplevel)
+scripts=$(dirname "$0")/../scripts
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 for tree in "$scratch/one" "$scratch/second/tree"; do
-    mkdir -p "$tree"
-    git -C "$source" archive HEAD | tar -x -C "$tree"
-    (cd "$tree" && cmake --preset win32 >/dev/null && cmake --build --preset win32 --target launcher >/dev/null)
+    "$scripts/build_commit.sh" HEAD "$tree"
 done
 sha256sum "$scratch/one/build/win32/launcher.exe" "$scratch/second/tree/build/win32/launcher.exe" |
     awk '{ print $1 }' | uniq | { read -r first; read -r second || true

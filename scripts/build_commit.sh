@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds launcher.exe as a commit has it, from a clean copy of that commit's tree (nothing of
+# the working tree or of an earlier build), with the toolchain of scripts/install.sh.
+# Usage: build_commit.sh <commit> <empty folder>; leaves <folder>/build/win32/launcher.exe
+set -euo pipefail
+commit=$1 tree=$2
+repository=$(git -C "$(dirname "$0")" rev-parse --show-toplevel)
+mkdir -p "$tree"
+git -C "$repository" archive "$commit" | tar -x -C "$tree"
+(cd "$tree" && cmake --preset win32 >/dev/null && cmake --build --preset win32 --target launcher >/dev/null)
