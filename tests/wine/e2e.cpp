@@ -2,13 +2,15 @@
 // registry afterwards, which stand-in child started, from where, with what command line and
 // when; and the 32-bit program's resources as Windows sees them.
 //
-//   e2e [--wow64 | --code-page-932] <launcher to run> <32-bit launcher.exe> <tools folder>
-//       <work drive> <root drive> <picture>
+//   e2e [--wow64 | --code-page-932 | --first-run] <launcher to run> <32-bit launcher.exe>
+//       <tools folder> <work drive> <root drive> <picture>
 //   e2e --splash-picture <32-bit launcher.exe> <picture>
+//   e2e --version-info <launcher.exe>
 //
 // It is built for the launcher's architecture, so its registry view is the launcher's.
 // --wow64: the 32-bit launcher in a 64-bit prefix; the registry views are checked too.
 // --code-page-932: only the first run from a folder ending in a double-byte character.
+// --first-run: only the first runs, from a folder and from a drive's root (a signed build).
 #include <windows.h>
 #include <sddl.h>
 
@@ -925,8 +927,31 @@ static void TheSplashShowsTheLogoCentred(HMODULE module)
     DestroyWindow(dialog);
 }
 
+// The version as Explorer's Properties and the consent prompt read it.
+static int PrintVersionInfo(const char* path)
+{
+    static char data[4096];
+    DWORD size = GetFileVersionInfoSizeA(path, NULL);
+    if (size == 0 || size > sizeof data || !GetFileVersionInfoA(path, 0, size, data)) {
+        printf("%s: no version resource\n", path);
+        return 1;
+    }
+    const char* names[] = {"FileDescription", "FileVersion", "CompanyName", "ProductName"};
+    for (const char* name : names) {
+        char query[64];
+        snprintf(query, sizeof query, "\\StringFileInfo\\040904E4\\%s", name);
+        char* value = NULL;
+        UINT length = 0;
+        VerQueryValueA(data, query, reinterpret_cast<void**>(&value), &length);
+        printf("%s: %s\n", name, value && length ? value : "(none)");
+    }
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 3 && strcmp(argv[1], "--version-info") == 0)
+        return PrintVersionInfo(argv[2]);
     if (argc == 4 && strcmp(argv[1], "--splash-picture") == 0) {  // the demo's picture alone
         gPicture = argv[3];
         HMODULE module = LoadLibraryExA(argv[2], NULL, LOAD_LIBRARY_AS_DATAFILE);
@@ -934,14 +959,15 @@ int main(int argc, char** argv)
             TheSplashShowsTheLogoCentred(module);
         return module && gFailed == 0 ? 0 : 1;
     }
-    bool wow64 = false, codePage932 = false;
+    bool wow64 = false, codePage932 = false, firstRun = false;
     for (; argc > 1 && strncmp(argv[1], "--", 2) == 0; --argc, ++argv) {
         wow64 |= strcmp(argv[1], "--wow64") == 0;
         codePage932 |= strcmp(argv[1], "--code-page-932") == 0;
+        firstRun |= strcmp(argv[1], "--first-run") == 0;
     }
     if (argc != 7) {
-        printf("usage: e2e [--wow64 | --code-page-932] <launcher> <launcher32> <tools\\> <work\\> "
-               "<root\\> <picture.bmp>\n");
+        printf("usage: e2e [--wow64 | --code-page-932 | --first-run] <launcher> <launcher32> "
+               "<tools\\> <work\\> <root\\> <picture.bmp>\n");
         return 2;
     }
     gLauncher = argv[1];
@@ -958,9 +984,12 @@ int main(int argc, char** argv)
     CHECK(!underWow64 == !wow64, "under WoW64: %d", underWow64);
 
     InstallShellModule(gTools + "progman.exe");
-    if (codePage932) {
+    if (codePage932 || firstRun) {
         HWND shellWindow = TopLevelWindow(kShellTitle);
-        AFirstRunFromAFolderEndingInATrailByteRecordsItsSeparator();
+        if (codePage932)
+            AFirstRunFromAFolderEndingInATrailByteRecordsItsSeparator();
+        else
+            AFirstRunRecordsItsFolder();
         DestroyWindow(shellWindow);
         printf("%d passed, %d failed\n", gPassed, gFailed);
         return gFailed == 0 ? 0 : 1;

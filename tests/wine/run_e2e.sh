@@ -6,10 +6,12 @@
 #                   64-bit side which registry view each value lands in
 #   64-bit-build    build/win64/launcher.exe, where this machine runs no 32-bit code
 #   code-page-932   a first run from a folder whose name ends in a double-byte character
+#   signed          the signed launcher.exe that tests/check_signing.sh left (the third
+#                   argument) under WoW64: first runs that start a child and exit 1
 # The helpers (driver, stand-ins, shell module) are built for the launcher's own
 # architecture, so that they see the registry view it sees. A case this machine cannot run
 # exits 77, which CTest reports as skipped, with the reason.
-# Usage: run_e2e.sh <case> <state folder>
+# Usage: run_e2e.sh <case> <state folder> [signed launcher.exe]
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/wine_prefix.sh"
 case=$1 state=$(realpath -m "$2")
@@ -25,6 +27,12 @@ case $case in
     64-bit-build)
         runs_32bit_code && skip "this machine runs the shipped 32-bit launcher.exe itself" \
             "(wine_32_bit_windows, wine_64_bit_windows)" ;;
+    signed)
+        runs_32bit_code || skip "the signed 32-bit launcher.exe was not executed on this" \
+            "machine: $why_not_32bit"
+        launcher=$(realpath "$3")
+        picture=$state/signed-splash.bmp  # the first runs draw no picture: none of another's
+        options=(--first-run) ;;
     code-page-932)
         # Wine takes the ANSI code page from the locale: a Japanese one of our own.
         mkdir -p "$state/locale"
@@ -34,8 +42,13 @@ case $case in
         options=(--code-page-932) ;;
     *) echo "unknown case $case"; exit 2 ;;
 esac
+launcher=${launcher:-$build/launcher.exe} picture=${picture:-$state/splash.bmp}
 [ "$build" = "$shipped" ] && [ "$arch" = win64 ] && options+=(--wow64)
-echo "$case: $build_note; in a ${arch#win}-bit Windows prefix"
+if [ "$case" = signed ]; then
+    echo "$case: $launcher, signed, run $how_32bit; in a 64-bit Windows prefix"
+else
+    echo "$case: $build_note; in a ${arch#win}-bit Windows prefix"
+fi
 use_wine_prefix "$state" "$arch"
 # T: is a fresh work tree for the install folders, R: a drive whose root is an install folder.
 rm -rf "$state/work" "$state/root"
@@ -45,10 +58,10 @@ map_drive r "$state/root"
 
 status=0
 xvfb-run -a -s "-screen 0 1024x768x24" "$wine" "$build/tests/wine/e2e.exe" "${options[@]}" \
-    "Z:$build/launcher.exe" "Z:$shipped/launcher.exe" "Z:$build/tests/wine/" 'T:\' 'R:\' \
-    "Z:$state/splash.bmp" || status=$?
+    "Z:$launcher" "Z:$shipped/launcher.exe" "Z:$build/tests/wine/" 'T:\' 'R:\' \
+    "Z:$picture" || status=$?
 "$wineserver" -k 2>/dev/null || true
-if command -v convert >/dev/null && [ -f "$state/splash.bmp" ]; then
-    convert "$state/splash.bmp" "$state/splash.png" && echo "splash picture: $state/splash.png"
+if command -v convert >/dev/null && [ -f "$picture" ]; then
+    convert "$picture" "${picture%.bmp}.png" && echo "splash picture: ${picture%.bmp}.png"
 fi
 exit $status
