@@ -74,6 +74,9 @@ run() {  # run <title> <arguments>
 reg delete 'HKCU\SOFTWARE\Orvalent' /f
 reg delete 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce' /v OV_INSTALLER /f
 reg add 'HKLM\Software\Microsoft\DirectX' /v Version /d 4.09.00.0904 /f
+echo "launcher.exe as Windows' file properties show it:"
+"$wine" "$tools/e2e.exe" --version-info 'T:\Quaverline Device\launcher.exe' 2>/dev/null |
+    tr -d '\r' | sed 's/^/  /'
 echo "The demo install folder is T:\\Quaverline Device\\ (that is $folder)."
 run "First run, no arguments: splash, install path recorded; 4.09.00.0904 is newer than 4.08.00.0400, so the driver branch" ""
 reg add 'HKLM\Software\Microsoft\DirectX' /v Version /d 4.08.00.0400 /f
