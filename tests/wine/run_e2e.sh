@@ -6,6 +6,9 @@
 #                   64-bit side which registry view each value lands in
 #   64-bit-build    build/win64/launcher.exe, where this machine runs no 32-bit code
 #   code-page-932   a first run from a folder whose name ends in a double-byte character
+#   msvc-32-bit-windows
+#                   build/msvc/launcher.exe, the MSVC branch built with clang-cl and
+#                   lld-link, in a 32-bit prefix; its own resources are read too
 #   signed          the signed launcher.exe that tests/check_signing.sh left (the third
 #                   argument) under WoW64: first runs that start a child and exit 1
 # The helpers (driver, stand-ins, shell module) are built for the launcher's own
@@ -27,6 +30,13 @@ case $case in
     64-bit-build)
         runs_32bit_code && skip "this machine runs the shipped 32-bit launcher.exe itself" \
             "(wine_32_bit_windows, wine_64_bit_windows)" ;;
+    msvc-32-bit-windows)
+        runs_32bit_code || skip "the MSVC branch's 32-bit launcher.exe was not executed on" \
+            "this machine: $why_not_32bit"
+        shipped=$wine_repo/build/msvc
+        launcher=$shipped/launcher.exe
+        build_note="build/msvc/launcher.exe, the MSVC branch (clang-cl, lld-link), run $how_32bit"
+        arch=win32 ;;
     signed)
         runs_32bit_code || skip "the signed 32-bit launcher.exe was not executed on this" \
             "machine: $why_not_32bit"
