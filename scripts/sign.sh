@@ -119,11 +119,12 @@ sign() {  # sign <what> <osslsigncode arguments>
 }
 
 sign "SHA-256 signature" -h sha256 -in "$in" -out "$scratch/signed.exe"
+signed=$scratch/signed.exe
 if [ $nested -eq 1 ]; then
-    sign "nested SHA-1 signature" -nest -h sha1 -in "$scratch/signed.exe" -out "$scratch/nested.exe"
-    mv "$scratch/nested.exe" "$scratch/signed.exe"
+    sign "nested SHA-1 signature" -nest -h sha1 -in "$signed" -out "$scratch/nested.exe"
+    signed=$scratch/nested.exe
 fi
 # Whole or not at all: the signed file appears only now, in one rename on its own folder.
-cp "$scratch/signed.exe" "$out.partial"
+cp "$signed" "$out.partial"
 mv "$out.partial" "$out"
 echo "signed $in into $out ($(stat -c %s "$out") bytes; SHA-256$([ $nested -eq 1 ] && echo ", nested SHA-1")$([ -n "$timestamp" ] && echo ", time-stamped by $timestamp"))"

@@ -15,6 +15,10 @@ failed=0
 ok() { echo "ok: $1"; }
 fail() { echo "FAIL: $1"; [ -f log ] && sed 's/^/    /' log; failed=1; }
 verifies() { osslsigncode verify -CAfile ca.pem -in "$1" > log 2>&1; }
+flip() {  # flip <file> <offset> <copy>: a copy with one bit of one byte flipped
+    python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read())
+d[int(sys.argv[2], 0)] ^= 1; open(sys.argv[3], "wb").write(d)' "$@"
+}
 
 # ---- a CA, a signer, its key in four forms ---------------------------------------------------
 export PASSWORD="release secret"  # with a blank: it must reach osslsigncode whole
@@ -75,8 +79,7 @@ grep -qF "$PASSWORD" argv && fail "a password reached osslsigncode's command lin
     ok "no password on osslsigncode's command line"
 
 # ---- what a signature proves ---------------------------------------------------------------
-python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[0x500] ^= 1
-open(sys.argv[2], "wb").write(d)' p12.exe flipped.exe
+flip p12.exe 0x500 flipped.exe
 verifies flipped.exe && fail "a flipped byte still verifies" || ok "a flipped byte fails verification"
 osslsigncode remove-signature -in nested.exe -out removed.exe > log 2>&1
 cmp -s removed.exe "$unsigned" && ok "the signatures removed give back the unsigned launcher.exe" ||
@@ -87,8 +90,7 @@ if "$scripts/verify-release.sh" nested.exe --ca-file ca.pem > log 2>&1 &&
 else
     fail "verify-release.sh on the build of HEAD"
 fi
-python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[0x600] ^= 1
-open(sys.argv[2], "wb").write(d)' "$unsigned" other.exe
+flip "$unsigned" 0x600 other.exe
 sign --in other.exe --pkcs12 signer.p12 --password-file password --out other-signed.exe
 if ! "$scripts/verify-release.sh" other-signed.exe --ca-file ca.pem > log 2>&1 &&
    grep -q "is not the build of commit" log; then

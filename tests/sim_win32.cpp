@@ -236,17 +236,7 @@ LONG RegCloseKey(HKEY key)
     return ERROR_SUCCESS;
 }
 
-DWORD GetCurrentDirectoryA(DWORD capacity, LPSTR buffer)
-{
-    if (Fails("GetCurrentDirectoryA"))
-        return 0;
-    DWORD length = static_cast<DWORD>(gSim.currentDirectory.size());
-    if (length + 1 > capacity)
-        return length + 1;
-    memcpy(buffer, gSim.currentDirectory.c_str(), length + 1);
-    return length;
-}
-
+// A folder that a call reports: the length, or the capacity it needs when it does not fit.
 static UINT CopyFolder(const char* call, const std::string& folder, LPSTR buffer, UINT capacity)
 {
     gSim.log.push_back(call);
@@ -257,6 +247,11 @@ static UINT CopyFolder(const char* call, const std::string& folder, LPSTR buffer
         return length + 1;
     memcpy(buffer, folder.c_str(), length + 1);
     return length;
+}
+
+DWORD GetCurrentDirectoryA(DWORD capacity, LPSTR buffer)
+{
+    return CopyFolder("GetCurrentDirectoryA", gSim.currentDirectory, buffer, capacity);
 }
 
 UINT GetSystemDirectoryA(LPSTR buffer, UINT capacity)

@@ -588,7 +588,7 @@ static void HostileInputs()
 // told to prefer a native DLL of that name in launcher.exe, as Windows does for any module
 // that is not a known DLL. (Wine reads WINEDLLOVERRIDES from a process's Unix environment,
 // not from the one that CreateProcess hands down; the per-program key is read by each run.)
-static const char* const kPlantedModules[] = {"uxtheme"};  // each planted as <name>.dll
+static const char kPlantedModule[] = "uxtheme";  // planted as uxtheme.dll
 static const char kDllOverrides[] = "Software\\Wine\\AppDefaults\\launcher.exe\\DllOverrides";
 static const char kPlantedTitle[] = "Planted Shell Title";  // string 1 of planted_progman.exe
 
@@ -629,9 +629,8 @@ static void NothingPlantedInItsFoldersLoadsIntoTheLauncher(HWND shellWindow)
     const std::string places[] = {downloads, device, device + "PX_Drivers\\",
                                   device + "DirectX\\9.0\\"};
     for (const std::string& place : places) {
-        for (const char* module : kPlantedModules) {
-            CopyFileA((gTools + "planted.dll").c_str(), (place + module + ".dll").c_str(), FALSE);
-        }
+        CopyFileA((gTools + "planted.dll").c_str(), (place + kPlantedModule + ".dll").c_str(),
+                  FALSE);
         CopyFileA((gTools + "planted_progman.exe").c_str(), (place + "progman.exe").c_str(), FALSE);
     }
     HWND plantedWindow = TopLevelWindow(kPlantedTitle);
@@ -644,8 +643,7 @@ static void NothingPlantedInItsFoldersLoadsIntoTheLauncher(HWND shellWindow)
     double baseline = ChildDelay(
         baselineRun, RunAndExpectChild(device, " 2", kDriverChild, &baselineRun, downloads));
     SetWindowTextA(shellWindow, "Launcher Test Other");
-    for (const char* module : kPlantedModules)
-        SetString(HKEY_CURRENT_USER, kDllOverrides, module, "native,builtin");
+    SetString(HKEY_CURRENT_USER, kDllOverrides, kPlantedModule, "native,builtin");
     struct {
         const char* name;
         const std::string& startFolder;
@@ -668,10 +666,8 @@ static void NothingPlantedInItsFoldersLoadsIntoTheLauncher(HWND shellWindow)
         DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
         for (const char* child : {kDriverChild, kSetupChild})
             DeleteFileA((device + child + ".log").c_str());
-        for (const std::string& place : places) {
-            for (const char* module : kPlantedModules)
-                DeleteFileA((place + module + ".dll.log").c_str());
-        }
+        for (const std::string& place : places)
+            DeleteFileA((place + kPlantedModule + ".dll.log").c_str());
         Run run;
         ChildStart start = RunAndExpectChild(device, c.arguments, c.child, &run, c.startFolder);
         CHECK(start.self == device + c.child, "child %s", start.self.c_str());
@@ -684,11 +680,9 @@ static void NothingPlantedInItsFoldersLoadsIntoTheLauncher(HWND shellWindow)
                   "the shell wait was cut short", delay, baseline);
         int loads = 0;
         for (const std::string& place : places) {
-            for (const char* module : kPlantedModules) {
-                int here = LoadsIntoTheLauncher(place + module + ".dll");
-                CHECK(here == 0, "the launcher loaded %s%s.dll", place.c_str(), module);
-                loads += here;
-            }
+            int here = LoadsIntoTheLauncher(place + kPlantedModule + ".dll");
+            CHECK(here == 0, "the launcher loaded %s%s.dll", place.c_str(), kPlantedModule);
+            loads += here;
         }
         printf("%s: child started %.0f ms after the launcher (%.0f ms with the shell's window "
                "up), %d planted DLL loads\n", c.name, delay, baseline, loads);

@@ -41,6 +41,7 @@ case $case in
         runs_32bit_code || skip "the signed 32-bit launcher.exe was not executed on this" \
             "machine: $why_not_32bit"
         launcher=$(realpath "$3")
+        build_note="$launcher, signed, run $how_32bit"
         picture=$state/signed-splash.bmp  # the first runs draw no picture: none of another's
         options=(--first-run) ;;
     code-page-932)
@@ -54,11 +55,7 @@ case $case in
 esac
 launcher=${launcher:-$build/launcher.exe} picture=${picture:-$state/splash.bmp}
 [ "$build" = "$shipped" ] && [ "$arch" = win64 ] && options+=(--wow64)
-if [ "$case" = signed ]; then
-    echo "$case: $launcher, signed, run $how_32bit; in a 64-bit Windows prefix"
-else
-    echo "$case: $build_note; in a ${arch#win}-bit Windows prefix"
-fi
+echo "$case: $build_note; in a ${arch#win}-bit Windows prefix"
 use_wine_prefix "$state" "$arch"
 # T: is a fresh work tree for the install folders, R: a drive whose root is an install folder.
 rm -rf "$state/work" "$state/root"
