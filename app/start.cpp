@@ -26,9 +26,11 @@ const char* TakeArgumentTail(const char* commandLine)
     return p;
 }
 
-extern "C" void WINAPI StartLauncher(void)
+// Its own frame is not protected: the stack cookie is set in it.
+extern "C" NO_STACK_COOKIE void WINAPI StartLauncher(void)
 {
-    // First of all, before the splash or any window can load a module.
+    SetStackCookie();
+    // Next, before the splash or any window can load a module.
     KeepDllSearchInSystemFolder();
     HINSTANCE instance = GetModuleHandleA(NULL);
     const char* argumentTail = TakeArgumentTail(GetCommandLineA());

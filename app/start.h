@@ -3,5 +3,5 @@
 
 #include "platform/win32.h"
 
-extern "C" void WINAPI StartLauncher(void);
+extern "C" NO_STACK_COOKIE void WINAPI StartLauncher(void);
 const char* TakeArgumentTail(const char* commandLine);

@@ -555,6 +555,11 @@ LPSTR GetCommandLineA(void)
     return &gSim.commandLine[0];
 }
 
+void SetStackCookie()
+{
+    gSim.log.push_back("SetStackCookie");
+}
+
 void ExitProcess(UINT exitCode)
 {
     gSim.exited = true;

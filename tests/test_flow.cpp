@@ -28,9 +28,10 @@ TEST_F(Flow, TheArgumentTailChoosesSplashPauseOrNothing)
     }
 }
 
-// Before the splash or any window can load a module, the DLL search is kept to the system
-// folder where kernel32 offers it; where it does not, the run is the same without it.
-TEST_F(Flow, TheDllSearchIsKeptToTheSystemFolderFirstOfAll)
+// The stack cookie is set before anything else runs; then, before the splash or any window can
+// load a module, the DLL search is kept to the system folder where kernel32 offers it; where
+// it does not, the run is the same without it.
+TEST_F(Flow, TheStackCookieAndThenTheDllSearchComeFirstOfAll)
 {
     for (bool offered : {true, false}) {
         SetUp();
@@ -38,10 +39,12 @@ TEST_F(Flow, TheDllSearchIsKeptToTheSystemFolderFirstOfAll)
         gSim.currentDirectory = "C:\\Games\\Device";
         GiveDirectX("4.09.00.0904");
         EXPECT_EQ(RunLauncher("launcher.exe"), 1u) << offered;
-        ASSERT_GE(gSim.log.size(), 3u);
-        EXPECT_EQ(gSim.log[0], "GetModuleHandleA kernel32.dll") << offered;
-        EXPECT_EQ(gSim.log[1], "GetProcAddress SetDefaultDllDirectories") << offered;
-        EXPECT_EQ(SimLogIndex("SetDefaultDllDirectories 2048"), offered ? 2u : std::string::npos);
+        ASSERT_GE(gSim.log.size(), 4u);
+        EXPECT_EQ(gSim.log[0], "SetStackCookie") << offered;
+        EXPECT_EQ(SimCount("SetStackCookie"), 1u) << offered;
+        EXPECT_EQ(gSim.log[1], "GetModuleHandleA kernel32.dll") << offered;
+        EXPECT_EQ(gSim.log[2], "GetProcAddress SetDefaultDllDirectories") << offered;
+        EXPECT_EQ(SimLogIndex("SetDefaultDllDirectories 2048"), offered ? 3u : std::string::npos);
         EXPECT_EQ(SimCount("SetDefaultDllDirectories"), offered ? 1u : 0u);
         EXPECT_TRUE(gSim.dialogShown) << offered;
         ASSERT_EQ(gSim.processes.size(), 1u) << offered;

@@ -942,6 +942,38 @@ static int PrintVersionInfo(const char* path)
     return 0;
 }
 
+// ---- the stack cookie ------------------------------------------------------------------
+
+// stack_smash.exe is built beside each launcher.exe with its flags and its stack cookie.
+static DWORD RunStackSmash(const std::string& program, const std::string& argument)
+{
+    PROCESS_INFORMATION process = {};
+    DWORD exitCode = 0xDEADBEEF;
+    HANDLE job = StartInJob(program, "\"" + program + "\" " + argument, gWork, &process);
+    if (!job)
+        return exitCode;
+    WaitForSingleObject(process.hProcess, kRunTimeoutMs);
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    WaitForJob(job, kChildrenTimeoutMs);
+    return exitCode;
+}
+
+static void AnOverrunStackEndsTheProcess()
+{
+    gCase = "the stack cookie";
+    std::string program = gLauncher.substr(0, gLauncher.find_last_of("\\/") + 1) + "stack_smash.exe";
+    CHECK(GetFileAttributesA(program.c_str()) != INVALID_FILE_ATTRIBUTES, "no %s", program.c_str());
+    DWORD fits = RunStackSmash(program, "short");
+    CHECK(fits == 0, "a text that fits its buffer: exit code 0x%08lX", fits);
+    DWORD overrun = RunStackSmash(program, std::string(200, 'A'));
+    CHECK(overrun == 0xC0000409, "200 bytes in a 16-byte buffer: exit code 0x%08lX", overrun);
+    DWORD first = RunStackSmash(program, "cookie"), second = RunStackSmash(program, "cookie");
+    CHECK(first != second && first != 0 && first != 0xBB40E64E,
+          "two runs' cookies: 0x%08lX and 0x%08lX", first, second);
+}
+
 int main(int argc, char** argv)
 {
     if (argc == 3 && strcmp(argv[1], "--version-info") == 0)
@@ -1000,6 +1032,7 @@ int main(int argc, char** argv)
         UnderWow64EachValueIsInThe32BitView();
     HostileInputs();
     NothingPlantedInItsFoldersLoadsIntoTheLauncher(shellWindow);
+    AnOverrunStackEndsTheProcess();
 
     HMODULE module = LoadLibraryExA(gLauncher32.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
     gCase = "32-bit launcher.exe";
