@@ -17,12 +17,32 @@ void WriteInstallPath(const char* path)
     RegCloseKey(key);
 }
 
+// Whether a component of the path, between two backslashes, is "." or "..": Windows takes
+// either as a step, so such a path can name a folder above or beside the one written. Walked
+// a character at a time, so that a double-byte character's second byte is never taken for a
+// separator.
+static bool HasDotComponent(const char* text)
+{
+    CPINFO codePage = {};
+    ReadLeadBytes(&codePage);
+    const char* start = text;
+    for (const char* p = text; *p != '\0'; p = NextCharacter(codePage, p)) {
+        if (*p != '\\')
+            continue;
+        size_t length = static_cast<size_t>(p - start);
+        if ((length == 1 || length == 2) && start[0] == '.' && start[length - 1] == '.')
+            return true;
+        start = p + 1;
+    }
+    return false;
+}
+
 // A full folder path ending in a backslash, on a drive ("C:\...\") or a share
 // ("\\server\...\"), perhaps behind the prefix that asks Win32 to take a path as it
-// stands ("\\?\C:\...\", "\\?\UNC\server\...\"). Any other "?" stands where
-// GetCurrentDirectoryA met a character the ANSI code page cannot show; it is never part of
-// a file name (nor the second byte of a double-byte character), so such a path can never
-// be opened.
+// stands ("\\?\C:\...\", "\\?\UNC\server\...\"), with no "." or ".." component. Any
+// other "?" stands where a conversion met a character the ANSI code page cannot show; it is
+// never part of a file name (nor the second byte of a double-byte character), so such a path
+// can never be opened.
 bool IsInstallPath(const char* text)
 {
     bool share = text[0] == '\\' && text[1] == '\\' && text[2] != '\0';
@@ -32,7 +52,46 @@ bool IsInstallPath(const char* text)
     }
     bool drive = ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z')) &&
                  text[1] == ':' && text[2] == '\\';
-    return (drive || share) && EndsInBackslash(text) && !TextHasByte(text, '?');
+    return (drive || share) && EndsInBackslash(text) && !TextHasByte(text, '?') &&
+           !HasDotComponent(text);
+}
+
+// The name in the ANSI code page, or false when the code page cannot show it exactly. Best
+// fit is refused where Windows knows the flag (2000 on); where it is refused in turn (NT 4, a
+// UTF-8 code page) the plain conversion is taken. Either way the name must convert back to
+// itself: only then do the ANSI calls that get it open the same folder.
+static bool ConvertExactly(const WCHAR* wide, char* text)
+{
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, text,
+                            static_cast<int>(kPathBufferSize), NULL, NULL) == 0 &&
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, text, static_cast<int>(kPathBufferSize), NULL,
+                            NULL) == 0)
+        return false;
+    WCHAR back[kPathBufferSize];
+    if (MultiByteToWideChar(CP_ACP, 0, text, -1, back, static_cast<int>(kPathBufferSize)) == 0)
+        return false;
+    for (DWORD i = 0; back[i] == wide[i]; ++i) {
+        if (wide[i] == 0)
+            return true;
+    }
+    return false;
+}
+
+// The current directory with a trailing backslash, exactly as Windows names it, or false.
+// On NT the name is Unicode, and GetCurrentDirectoryA converts it with best fit: a letter the
+// code page lacks comes back as a look-alike ("Ł" as "L", a fullwidth full stop as "."),
+// which names another folder. So the Unicode name is read and converted here. Windows 95 to
+// Me have no Unicode call; there the names are the code page's own.
+bool ReadCurrentFolder(char* folder)
+{
+    WCHAR wide[kPathBufferSize];
+    DWORD length = GetCurrentDirectoryW(kPathBufferSize, wide);
+    if (length == 0 && GetLastError() == ERROR_CALL_NOT_IMPLEMENTED)
+        length = GetCurrentDirectoryA(kPathBufferSize, folder);
+    else if (length > 0 && length < kPathBufferSize && !ConvertExactly(wide, folder))
+        return false;
+    return length > 0 && length < kPathBufferSize &&
+           (EndsInBackslash(folder) || AppendText(folder, kPathBufferSize, "\\"));
 }
 
 // Leaves the install path in the buffer, or an empty text when there is no usable record:
@@ -68,8 +127,8 @@ void ReadInstallPath(char* buffer, DWORD size)
 // The install path followed by a relative path, or false when there is no install path or
 // the whole would not fit a path buffer: a relative or cut-off path never reaches the
 // registry or a process start.
-bool ComposeFromInstallPath(char* buffer, const char* relativePath)
+bool ComposeFromInstallPath(char* buffer, const char* installPath, const char* relativePath)
 {
-    ReadInstallPath(buffer, kPathBufferSize);
-    return buffer[0] != '\0' && AppendText(buffer, kPathBufferSize, relativePath);
+    return installPath[0] != '\0' && CopyText(buffer, kPathBufferSize, installPath) &&
+           AppendText(buffer, kPathBufferSize, relativePath);
 }

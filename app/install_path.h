@@ -9,5 +9,6 @@ const DWORD kPathBufferSize = MAX_PATH;
 
 void WriteInstallPath(const char* path);
 void ReadInstallPath(char* buffer, DWORD size);
-bool ComposeFromInstallPath(char* buffer, const char* relativePath);
+bool ComposeFromInstallPath(char* buffer, const char* installPath, const char* relativePath);
 bool IsInstallPath(const char* text);
+bool ReadCurrentFolder(char* folder);

@@ -17,10 +17,10 @@ const DWORD kDirectXPollPauseMs = 1;
 
 // The RunOnce data is a command line run at the next logon: a path with a space goes in
 // quotes, or "C:\Program Files\..." would start C:\Program.exe.
-static bool ComposeRunOnceCommand(char* command)
+static bool ComposeRunOnceCommand(char* command, const char* installPath)
 {
     char driverInstaller[kPathBufferSize];
-    if (!ComposeFromInstallPath(driverInstaller, kDriverInstallerPath))
+    if (!ComposeFromInstallPath(driverInstaller, installPath, kDriverInstallerPath))
         return false;
     if (!TextHasByte(driverInstaller, ' '))
         return CopyText(command, kPathBufferSize, driverInstaller);
@@ -43,35 +43,55 @@ static void RegisterDriverInstallerRunOnce(const char* command)
     RegCloseKey(key);
 }
 
-static void RunDriverBranch()
+static void RunDriverBranch(const char* installPath)
 {
     // The fragment is still empty here, so the first titled window ends the poll.
     PollForWindow(kDriverPollPauseMs);
-    LaunchDriverInstaller();
+    LaunchDriverInstaller(installPath);
 }
 
-static void RunDirectXBranch()
+static void RunDirectXBranch(const char* installPath)
 {
     FoundWindow = NULL;
     char command[kPathBufferSize];
-    bool haveCommand = ComposeRunOnceCommand(command);
+    bool haveCommand = ComposeRunOnceCommand(command, installPath);
     CopyText(TitleFragment, kTitleFragmentSize, kDirectXSetupTitle);
     if (haveCommand)
         RegisterDriverInstallerRunOnce(command);
     PollForWindow(kDirectXPollPauseMs);
-    LaunchDirectXSetup();
+    LaunchDirectXSetup(installPath);
+}
+
+// A first run takes the record only when it names the folder that the worker made current:
+// otherwise the worker could not record this folder, or did not run, and the record is an
+// older run's, or another process rewrote it after the worker. An empty install path then
+// registers and starts nothing.
+static void ReadFirstRunInstallPath(char* installPath)
+{
+    ReadInstallPath(installPath, kPathBufferSize);
+    char currentFolder[kPathBufferSize];
+    if (!ReadCurrentFolder(currentFolder) || !TextEquals(currentFolder, installPath))
+        installPath[0] = '\0';
 }
 
 int LauncherMain(HINSTANCE instance, const char* argumentTail)
 {
-    if (TextEquals(argumentTail, ""))
+    // The install path is read once, and the RunOnce record and the launch use this copy:
+    // the record is the current user's, and any of the user's programs could change it
+    // between two reads of an elevated run.
+    char installPath[kPathBufferSize];
+    if (TextEquals(argumentTail, "")) {
         RunSplash(instance);
-    else if (TextEquals(argumentTail, "1"))
-        Sleep(kArgumentPauseMs);
+        ReadFirstRunInstallPath(installPath);
+    } else {
+        ReadInstallPath(installPath, kPathBufferSize);
+        if (TextEquals(argumentTail, "1"))
+            Sleep(kArgumentPauseMs);
+    }
 
     if (ProbeDirectXVersion() > kDirectXThreshold)
-        RunDriverBranch();
+        RunDriverBranch(installPath);
     else
-        RunDirectXBranch();
+        RunDirectXBranch(installPath);
     return kLauncherExitCode;
 }

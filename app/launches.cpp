@@ -50,13 +50,13 @@ static void StartThroughTheShell(const char* program, const char* folder)
     shellExecuteEx(&execute);
 }
 
-void LaunchFromInstallPath(const char* folder, const char* program)
+void LaunchFromInstallPath(const char* installPath, const char* folder, const char* program)
 {
     WaitForShell();
     char folderPath[kPathBufferSize];
     char programPath[kPathBufferSize];
-    if (!ComposeFromInstallPath(folderPath, folder) ||
-        !ComposeFromInstallPath(programPath, program))
+    if (!ComposeFromInstallPath(folderPath, installPath, folder) ||
+        !ComposeFromInstallPath(programPath, installPath, program))
         return;
     SetCurrentDirectoryA(folderPath);
 
@@ -74,12 +74,12 @@ void LaunchFromInstallPath(const char* folder, const char* program)
     Sleep(kAfterLaunchPauseMs);
 }
 
-void LaunchDirectXSetup()
+void LaunchDirectXSetup(const char* installPath)
 {
-    LaunchFromInstallPath(kDirectXSetupFolder, kDirectXSetupPath);
+    LaunchFromInstallPath(installPath, kDirectXSetupFolder, kDirectXSetupPath);
 }
 
-void LaunchDriverInstaller()
+void LaunchDriverInstaller(const char* installPath)
 {
-    LaunchFromInstallPath(kDriverFolder, kDriverInstallerPath);
+    LaunchFromInstallPath(installPath, kDriverFolder, kDriverInstallerPath);
 }

@@ -3,6 +3,7 @@
 
 extern const char kDriverInstallerPath[];
 
-void LaunchFromInstallPath(const char* folder, const char* program);
-void LaunchDirectXSetup();
-void LaunchDriverInstaller();
+// Each takes the run's install path as the main thread read it.
+void LaunchFromInstallPath(const char* installPath, const char* folder, const char* program);
+void LaunchDirectXSetup(const char* installPath);
+void LaunchDriverInstaller(const char* installPath);

@@ -46,6 +46,9 @@ extern "C" UINT_PTR __stack_chk_guard;
 
 typedef int BOOL;
 typedef unsigned char BYTE;
+typedef char16_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
@@ -69,6 +72,11 @@ typedef HINSTANCE HMODULE;
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_MORE_DATA 234L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_INVALID_FLAGS 1004L
+#define CP_ACP 0u
+#define WC_NO_BEST_FIT_CHARS 0x400u
 #define KEY_QUERY_VALUE 0x0001u
 #define KEY_ALL_ACCESS 0xF003Fu
 #define REG_SZ 1u
@@ -172,6 +180,11 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYT
 LONG RegCloseKey(HKEY key);
 
 DWORD GetCurrentDirectoryA(DWORD capacity, LPSTR buffer);
+DWORD GetCurrentDirectoryW(DWORD capacity, LPWSTR buffer);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR text,
+                        int capacity, LPCSTR defaultChar, BOOL* usedDefaultChar);
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int count, LPWSTR wide,
+                        int capacity);
 BOOL SetCurrentDirectoryA(LPCSTR path);
 UINT GetSystemDirectoryA(LPSTR buffer, UINT capacity);
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT capacity);

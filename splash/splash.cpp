@@ -36,16 +36,15 @@ INT_PTR CALLBACK SplashDlgProc(HWND window, UINT message, WPARAM, LPARAM)
 
 // Records the working directory, with its trailing backslash, as the install path and makes
 // it current, then closes the splash. A directory that cannot be read, that leaves no room
-// for the backslash, or whose name the ANSI code page cannot show is neither recorded nor
-// made current: it would replace a good record with one that can never work.
+// for the backslash, whose name the ANSI code page cannot show exactly, or that is not a
+// full folder path is neither recorded nor made current: it would replace a good record with
+// one that can never work, or one that names another folder. The main thread then finds that
+// the record is not its folder, and starts nothing.
 DWORD WINAPI SplashWorker(LPVOID parameter)
 {
     HWND window = static_cast<HWND>(parameter);
     char installPath[kPathBufferSize];
-    DWORD length = GetCurrentDirectoryA(kPathBufferSize, installPath);
-    if (length > 0 && length < kPathBufferSize &&
-        (EndsInBackslash(installPath) || AppendText(installPath, kPathBufferSize, "\\")) &&
-        IsInstallPath(installPath)) {
+    if (ReadCurrentFolder(installPath) && IsInstallPath(installPath)) {
         WriteInstallPath(installPath);
         SetCurrentDirectoryA(installPath);
     }

@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """Checks the hardening that launcher.exe's PE headers declare: DYNAMIC_BASE (loaded at any
 address), NX_COMPAT (data never runs) and, in a 32-bit image, NO_SEH (the image installs no
-structured exception handler, so none named on an overwritten stack is honoured); and no
-section that is both writable and executable. Read from the file's own headers.
+structured exception handler, so none named on an overwritten stack is honoured),
+TERMINAL_SERVER_AWARE (on a Remote Desktop Session Host the Windows folder is the system's,
+not a per-user copy that its user may write to); and no section that is both writable and
+executable. Read from the file's own headers.
 Usage: check_pe.py <launcher.exe>"""
 import struct
 import sys
 
-DLL_FLAGS = {"DYNAMIC_BASE": 0x0040, "NX_COMPAT": 0x0100, "NO_SEH": 0x0400}
+DLL_FLAGS = {"DYNAMIC_BASE": 0x0040, "NX_COMPAT": 0x0100, "NO_SEH": 0x0400,
+             "TERMINAL_SERVER_AWARE": 0x8000}
 SCN_MEM_EXECUTE, SCN_MEM_WRITE = 0x20000000, 0x80000000
 PE32, PE32_PLUS = 0x10B, 0x20B
 

@@ -4,6 +4,7 @@
 // made to fail: SimWorld::failAt names the Nth fallible call of a run.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,10 @@ struct SimWorld {
     // The process.
     std::string commandLine;
     std::string currentDirectory = "C:\\Start";
+    // The current directory as NT keeps it, when a test names it in Unicode; empty: the
+    // characters of currentDirectory. GetCurrentDirectoryA gives its best-fit conversion.
+    std::u16string wideDirectory;
+    bool refusesNoBestFit = false;  // NT 4: WideCharToMultiByte knows no WC_NO_BEST_FIT_CHARS
     UINT codePage = 1252;
     std::vector<BYTE> leadBytes;  // pairs of first and last lead byte
     DWORD platformId = VER_PLATFORM_WIN32_NT, major = 5, minor = 1;
@@ -96,6 +101,7 @@ struct SimWorld {
     unsigned searches = 0;
     bool threadsCanStart = true;
     std::vector<std::pair<UINT, WPARAM>> messagesBeforeWorker;  // sent while the worker waits
+    std::function<void()> afterWorker;  // another process's doing, once the worker is done
     bool dialogShown = false, dialogEnded = false, quitPosted = false, workerRan = false;
     INT_PTR dialogResult = 0;
 

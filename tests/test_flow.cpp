@@ -122,6 +122,48 @@ TEST_F(Flow, TheRunOnceRecordIsACommandLineThatRunsTheDriverInstaller)
     }
 }
 
+// The run reads the record once and uses that copy for the RunOnce record and the launch. A
+// first run takes it only when it names the folder that the worker made current; otherwise
+// it registers and starts nothing.
+TEST_F(Flow, AFirstRunStartsOnlyFromTheFolderItRecorded)
+{
+    const struct {
+        const char* what;
+        std::u16string startFolder;
+        bool worker;
+        const char* rewrittenTo;  // by another process once the worker is done; nullptr: not
+        bool starts;
+    } cases[] = {
+        {"a folder it records", u"C:\\bf\\A", true, nullptr, true},
+        {"a folder it cannot record, an older record", u"C:\\bf\\\u4E2D", true, nullptr, false},
+        {"a look-alike of the older record", u"C:\\bf\\\u0141ukasz", true, nullptr, false},
+        {"a record rewritten after the worker", u"C:\\bf\\A", true, "C:\\bf\\B\\", false},
+        {"no worker, an older record of another folder", u"C:\\bf\\C", false, nullptr, false},
+        {"no worker, an older record of this folder", u"C:\\bf\\Lukasz", false, nullptr, true},
+    };
+    for (const auto& c : cases) {
+        for (const char* version : {"4.09.00.0904", "4.08.00.0400"}) {
+            SetUp();
+            GiveDirectX(version);
+            GiveInstallPath("C:\\bf\\Lukasz\\");
+            gSim.wideDirectory = c.startFolder;
+            gSim.threadsCanStart = c.worker;
+            if (c.rewrittenTo)
+                gSim.afterWorker = [&] { GiveInstallPath(c.rewrittenTo); };
+            EXPECT_EQ(RunLauncher("launcher.exe"), 1u);
+            const std::string name = std::string(c.what) + ", DirectX " + version;
+            EXPECT_EQ(gSim.processes.size(), c.starts ? 1u : 0u) << name;
+            EXPECT_EQ(RunOnceData() != "(none)", c.starts && version[3] == '8') << name;
+            EXPECT_EQ(SimCount("RegQueryValueExA QB62_INSTALL_PATH"), 1u) << name;
+            for (const auto& child : gSim.processes)
+                EXPECT_EQ(child.application.rfind("C:\\bf\\A\\", 0) == 0 ||
+                              child.application.rfind("C:\\bf\\Lukasz\\", 0) == 0,
+                          true)
+                    << name << ": " << child.application;
+        }
+    }
+}
+
 TEST_F(Flow, ARunOnceKeyThatDoesNotOpenIsPassedOver)
 {
     GiveDirectX("4.08.00.0400");

@@ -121,6 +121,12 @@ TEST_F(Record, ReadsOnlyAUsableFullFolderPath)
         {"\\\\?\\UNC\\server\\share\\Device\\", REG_SZ, nullptr},
         {"\\\\?\\G:\\Games\\??\\", REG_SZ, ""},
         {"\\\\?\\Games\\Device\\", REG_SZ, ""},  // relative behind the prefix
+        {"C:\\bf\\..\\", REG_SZ, ""},  // a step up, as a fullwidth ".." reads in code page 1252
+        {"C:\\bf\\.\\Device\\", REG_SZ, ""},
+        {"\\\\?\\C:\\..\\Device\\", REG_SZ, ""},
+        {"C:\\bf\\.hidden\\..x\\", REG_SZ, nullptr},  // names that begin with dots
+        {"G:\\\x95\\.\\", REG_SZ, nullptr, true},  // "表.", not a separator and "."
+        {"G:\\\x95\\.\\", REG_SZ, ""},             // code page 1252: "."
     };
     for (const auto& c : cases) {
         SetUp();

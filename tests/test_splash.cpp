@@ -48,6 +48,41 @@ TEST_F(Splash, TheWorkerRecordsTheWorkingDirectoryWithItsBackslash)
     }
 }
 
+// On NT the worker reads the Unicode name and takes only an exact conversion: best fit would
+// turn a letter the code page lacks into a look-alike that names another folder.
+TEST_F(Splash, TheWorkerRecordsANameOnlyAsTheCodePageShowsItExactly)
+{
+    const struct {
+        std::u16string folder;
+        std::string record;  // empty: none written, the earlier record stays
+        DWORD platformId = VER_PLATFORM_WIN32_NT;
+        bool refusesNoBestFit = false;  // NT 4
+    } cases[] = {
+        {u"C:\\bf\\\u0141ukasz", ""},  // "Łukasz" would read as "Lukasz"
+        {u"C:\\bf\\\uFF0E\uFF0E", ""},  // fullwidth full stops would read as ".."
+        {u"C:\\bf\\a\uFF3Cb", ""},  // a fullwidth reverse solidus would read as "\\"
+        {u"C:\\bf\\\u4E2D", ""},  // "中": the default character
+        {u"C:\\bf\\caf\u00E9", "C:\\bf\\caf\xE9\\"},  // "café": in code page 1252
+        {u"C:\\bf\\\u0141ukasz", "", VER_PLATFORM_WIN32_NT, true},  // converted back, it differs
+        {u"C:\\bf\\caf\u00E9", "C:\\bf\\caf\xE9\\", VER_PLATFORM_WIN32_NT, true},
+        {u"", "C:\\Start\\", VER_PLATFORM_WIN32_WINDOWS},  // Windows 95 to Me: the ANSI name
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        gSim.wideDirectory = c.folder;
+        gSim.platformId = c.platformId;
+        gSim.refusesNoBestFit = c.refusesNoBestFit;
+        GiveInstallPath("C:\\Earlier\\");
+        RunSplash(GetModuleHandleA(NULL));
+        const SimValue* record = SimFindValue(HKEY_CURRENT_USER, kInstallKey, kInstallValue);
+        const std::string name = std::to_string(&c - cases);
+        EXPECT_EQ(record->bytes, c.record.empty() ? "C:\\Earlier\\" : c.record) << name;
+        EXPECT_EQ(SimCount("SetCurrentDirectoryA"), c.record.empty() ? 0u : 1u) << name;
+        EXPECT_EQ(SimCount("GetCurrentDirectoryA"), c.platformId == VER_PLATFORM_WIN32_NT ? 0u : 1u)
+            << name;
+    }
+}
+
 TEST_F(Splash, OnlyWmCloseEndsIt)
 {
     const unsigned IDOK = 1, IDCANCEL = 2;

@@ -190,7 +190,7 @@ using Launches = Machine;
 TEST_F(Launches, EachRecipeStartsItsProgramFromItsFolderWithAnEmptyCommandLine)
 {
     const struct {
-        void (*launch)();
+        void (*launch)(const char*);
         const char* folder;
         const char* program;
     } cases[] = {
@@ -201,9 +201,9 @@ TEST_F(Launches, EachRecipeStartsItsProgramFromItsFolderWithAnEmptyCommandLine)
     };
     for (const auto& c : cases) {
         SetUp();
-        GiveInstallPath("C:\\Games\\Device\\");
         SimAddWindow("Program Manager");
-        c.launch();
+        c.launch("C:\\Games\\Device\\");
+        EXPECT_EQ(SimCount("RegOpenKeyExA"), 0u) << "the recipe reads no record of its own";
         ASSERT_EQ(gSim.processes.size(), 1u);
         const SimProcess& child = gSim.processes[0];
         EXPECT_EQ(child.application, c.program);
@@ -228,11 +228,9 @@ TEST_F(Launches, NothingStartsWithoutAFullPathThatFits)
     const std::string cases[] = {"", "C:\\" + std::string(240, 'a') + "\\"};
     for (const auto& installPath : cases) {
         SetUp();
-        if (!installPath.empty())
-            GiveInstallPath(installPath);
         gSim.platformId = VER_PLATFORM_WIN32_NT;
         gSim.major = 4;
-        LaunchDriverInstaller();
+        LaunchDriverInstaller(installPath.c_str());
         EXPECT_TRUE(gSim.processes.empty()) << installPath.size();
         EXPECT_EQ(SimCount("SetCurrentDirectoryA"), 0u) << installPath.size();
     }
@@ -247,11 +245,10 @@ TEST_F(Launches, AnInstallerRefusedForWantOfRightsIsStartedThroughTheShell)
     } cases[] = {{0, false}, {740, true}, {ERROR_ACCESS_DENIED, false}, {ERROR_FILE_NOT_FOUND, false}};
     for (const auto& c : cases) {
         SetUp();
-        GiveInstallPath("C:\\Games\\Device\\");
         SimAddWindow("Program Manager");
         gSim.modules.push_back({"C:\\Start\\shell32.dll", ""});  // planted beside the launcher
         gSim.createProcessError = c.createProcessError;
-        LaunchDirectXSetup();
+        LaunchDirectXSetup("C:\\Games\\Device\\");
         const std::string name = "CreateProcessA error " + std::to_string(c.createProcessError);
         EXPECT_EQ(gSim.processes.size(), 1u) << name << ": CreateProcessA comes first";
         EXPECT_EQ(gSim.modulesRead.back() == "C:\\WINDOWS\\system32\\shell32.dll",

@@ -105,19 +105,17 @@ struct Run {
 // Starts the launcher and waits for it and for every process it started. It runs from the
 // start folder, which is also its working directory: the install folder unless a case says
 // otherwise.
-static Run RunLauncher(const std::string& folder, const char* arguments,
-                       const std::string& startFolder = "")
+static Run RunLauncherFrom(const std::wstring& from, const char* arguments)
 {
-    const std::string& from = startFolder.empty() ? folder : startFolder;
-    std::string program = from + "launcher.exe";
+    std::wstring program = from + L"launcher.exe";
     PROCESS_INFORMATION process = {};
     Run run = {0xDEADBEEF, 0, 0, 0, FileTimeNow()};
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     run.started = now.QuadPart;
-    HANDLE job = StartInJob(program, "\"" + program + "\"" + arguments, from, &process);
+    HANDLE job = StartInJob(program, L"\"" + program + L"\"" + Widen(arguments), from, &process);
     if (!job) {
-        printf("cannot start %s: %lu\n", program.c_str(), GetLastError());
+        printf("cannot start %ls: %lu\n", program.c_str(), GetLastError());
         return run;
     }
     WaitForSingleObject(process.hProcess, kRunTimeoutMs);
@@ -132,6 +130,12 @@ static Run RunLauncher(const std::string& folder, const char* arguments,
     CHECK(WaitForJob(job, kChildrenTimeoutMs), "what the launcher started still runs after %lu ms",
           kChildrenTimeoutMs);
     return run;
+}
+
+static Run RunLauncher(const std::string& folder, const char* arguments,
+                       const std::string& startFolder = "")
+{
+    return RunLauncherFrom(Widen(startFolder.empty() ? folder : startFolder), arguments);
 }
 
 // Wine gives a child started with an empty command line its own quoted path instead.
@@ -366,6 +370,90 @@ static void AFirstRunRecordsItsFolder()
         std::string record = GetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH");
         CHECK(record == c.folder, "record %s", record.c_str());
         CHECK(start.self == c.folder + kDriverChild, "child %s", start.self.c_str());
+    }
+}
+
+// A first run starts a child only from the folder it recorded, and records only a folder it
+// can name exactly. Named in Unicode, a folder whose letters the ANSI code page lacks reads
+// through GetCurrentDirectoryA as a look-alike ("Łukasz" as "Lukasz", two fullwidth full
+// stops as ".."); a folder that cannot be recorded leaves an older record behind; and another
+// program of the user may rewrite the record the moment the worker has written it. None of
+// them may start a child, from anywhere.
+struct Rewrite {
+    HANDLE changed;
+    std::string to;
+};
+
+static DWORD WINAPI RewriteRecordOnChange(LPVOID parameter)
+{
+    Rewrite* rewrite = static_cast<Rewrite*>(parameter);
+    if (WaitForSingleObject(rewrite->changed, kRunTimeoutMs) == WAIT_OBJECT_0)
+        SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", rewrite->to);
+    return 0;
+}
+
+static void AFirstRunStartsNothingFromAFolderItCannotRecord()
+{
+    const std::string unicode = gWork + "unicode\\", a = unicode + "A\\", b = unicode + "B\\";
+    const std::wstring wideUnicode = Widen(unicode);
+    struct {
+        const char* name;
+        std::wstring from;
+        const char* version;
+        std::string olderRecord, rewrittenTo;  // rewrittenTo empty: nobody rewrites it
+        std::vector<std::string> installFolders;  // where a child would be started from
+    } cases[] = {
+        {"a first run from \u0141ukasz, a Lukasz beside it", wideUnicode + L"\x0141ukasz\\",
+         "4.09.00.0904", "C:\\elsewhere\\", "", {unicode + "Lukasz\\"}},
+        {"a first run from a folder named with two fullwidth full stops",
+         wideUnicode + L"\xFF0E\xFF0E\\", "4.09.00.0904", "C:\\elsewhere\\", "", {gWork, unicode}},
+        {"a first run from a folder code page 1252 cannot show, an older record",
+         wideUnicode + L"\x4E2D\\", "4.08.00.0400", a, "", {a}},
+        {"a first run whose record is rewritten once the worker has written it", Widen(a),
+         "4.08.00.0400", "C:\\elsewhere\\", b, {a, b}},
+    };
+    for (const auto& c : cases) {
+        gCase = c.name;
+        for (const std::string& folder : c.installFolders)
+            LayOut(folder);
+        CreateDirectoryW(wideUnicode.c_str(), NULL);
+        CreateDirectoryW(c.from.c_str(), NULL);
+        CopyFileW(Widen(gLauncher).c_str(), (c.from + L"launcher.exe").c_str(), FALSE);
+        SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", c.version);
+        SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", c.olderRecord);
+        DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+
+        // The rewriter waits for the worker's write, as any program of the user could.
+        HKEY key = NULL;
+        HANDLE changed = CreateEventA(NULL, FALSE, FALSE, NULL);
+        if (!c.rewrittenTo.empty())
+            CHECK(RegOpenKeyExA(HKEY_CURRENT_USER, kInstallKey, 0, KEY_NOTIFY, &key) == 0 &&
+                      RegNotifyChangeKeyValue(key, FALSE, REG_NOTIFY_CHANGE_LAST_SET, changed,
+                                              TRUE) == 0,
+                  "cannot watch the record");
+        Rewrite rewrite = {changed, c.rewrittenTo};
+        HANDLE rewriter = key ? CreateThread(NULL, 0, RewriteRecordOnChange, &rewrite, 0, NULL) : NULL;
+
+        Run run = RunLauncherFrom(c.from, "");
+        CHECK(run.exitCode == 1, "exit code %lu", run.exitCode);
+        if (rewriter) {
+            CHECK(WaitForSingleObject(rewriter, kRunTimeoutMs) == WAIT_OBJECT_0,
+                  "the worker never wrote the record");
+            CloseHandle(rewriter);
+            RegCloseKey(key);
+        }
+        CloseHandle(changed);
+        for (const std::string& folder : c.installFolders) {
+            for (const char* child : {kDriverChild, kSetupChild}) {
+                size_t starts = ChildStarts(folder + child).size();
+                CHECK(starts == 0, "started %s%s", folder.c_str(), child);
+            }
+        }
+        std::string record = GetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH");
+        const std::string& expected = c.rewrittenTo.empty() ? c.olderRecord : c.rewrittenTo;
+        CHECK(record == expected, "record %s", record.c_str());
+        std::string runOnce = GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+        CHECK(runOnce == "(none)", "RunOnce %s", runOnce.c_str());
     }
 }
 
@@ -1027,6 +1115,7 @@ int main(int argc, char** argv)
     ADirectXWindowEndsTheDirectXPollEarly();
     AMissingChildStillEndsTheRun();
     AFirstRunRecordsItsFolder();
+    AFirstRunStartsNothingFromAFolderItCannotRecord();
     TheRunOnceRecordRunsTheDriverInstallerAtTheNextLogon();
     if (wow64)
         UnderWow64EachValueIsInThe32BitView();

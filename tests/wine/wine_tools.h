@@ -77,15 +77,23 @@ inline void InstallShellModule(const std::string& shellModule)
 // emulated CPU.
 static const DWORD kRunTimeoutMs = 30000, kChildrenTimeoutMs = 60000;
 
+inline std::wstring Widen(const std::string& text)
+{
+    wchar_t wide[4096];
+    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, 4096);
+    return length > 0 ? std::wstring(wide) : std::wstring();
+}
+
 // Starts a program in a job of its own: every process it starts joins the job, so that
-// WaitForJob can wait for them all. Returns the job, or NULL when nothing started.
-inline HANDLE StartInJob(const std::string& program, std::string commandLine,
-                         const std::string& folder, PROCESS_INFORMATION* process)
+// WaitForJob can wait for them all. Returns the job, or NULL when nothing started. The
+// folder may be one whose name the ANSI code page cannot show.
+inline HANDLE StartInJob(const std::wstring& program, std::wstring commandLine,
+                         const std::wstring& folder, PROCESS_INFORMATION* process)
 {
     HANDLE job = CreateJobObjectA(NULL, NULL);
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    if (job && CreateProcessA(program.c_str(), &commandLine[0], NULL, NULL, FALSE,
+    if (job && CreateProcessW(program.c_str(), &commandLine[0], NULL, NULL, FALSE,
                               CREATE_SUSPENDED, NULL, folder.c_str(), &startup, process)) {
         AssignProcessToJobObject(job, process->hProcess);
         ResumeThread(process->hThread);
@@ -94,6 +102,12 @@ inline HANDLE StartInJob(const std::string& program, std::string commandLine,
     if (job)
         CloseHandle(job);
     return NULL;
+}
+
+inline HANDLE StartInJob(const std::string& program, const std::string& commandLine,
+                         const std::string& folder, PROCESS_INFORMATION* process)
+{
+    return StartInJob(Widen(program), Widen(commandLine), Widen(folder), process);
 }
 
 // Waits until no process of the job is left, at most `timeoutMs`, and closes the job.
