@@ -10,6 +10,7 @@ const int kWindowTitleCapacity = 255;
 const DWORD kShellWaitPauseMs = 10;
 const UINT kShellTitleString = 1;
 static const char kShellModule[] = "progman.exe";
+static const char kDesktopWindowTitle[] = "Program Manager";
 
 // Visits every window: when several match, the last one enumerated stays found.
 BOOL CALLBACK EnumTitleProc(HWND window, LPARAM)
@@ -78,9 +79,11 @@ static bool GetSystemVersion(OSVERSIONINFOEXA* version)
 // which the standard search reaches them), never from the launcher's folder or the current
 // directory: a planted copy would choose what the wait looks for. Read as data only, so no
 // code of it runs. The first copy found is the one read, as the standard search would.
+// Windows Vista to 11 have no progman.exe; their desktop's window is still titled "Program
+// Manager", so that is looked for when no title can be read. (An empty fragment would be
+// found in any titled window, and the wait would end at its first pass.)
 static void LoadShellTitle()
 {
-    TitleFragment[0] = '\0';
     const SystemFolderQuery folders[] = {GetSystemDirectoryA, GetWindowsDirectoryA};
     for (SystemFolderQuery folderOf : folders) {
         char path[kPathBufferSize];
@@ -89,11 +92,13 @@ static void LoadShellTitle()
         HMODULE shell = LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE);
         if (shell == NULL)
             continue;
-        if (LoadStringA(shell, kShellTitleString, TitleFragment, kTitleFragmentSize - 1) <= 0)
-            TitleFragment[0] = '\0';
+        int length = LoadStringA(shell, kShellTitleString, TitleFragment, kTitleFragmentSize - 1);
         FreeLibrary(shell);
-        return;
+        if (length > 0)
+            return;
+        break;
     }
+    CopyText(TitleFragment, kTitleFragmentSize, kDesktopWindowTitle);
 }
 
 // Up to 100 searches about 10 ms apart, about one second, for the desktop shell's window.

@@ -24,11 +24,11 @@ NO_STACK_COOKIE void SetStackCookie()
     QueryPerformanceCounter(&counter);
     UINT_PTR cookie = reinterpret_cast<UINT_PTR>(&counter) ^
                       reinterpret_cast<UINT_PTR>(GetModuleHandleA(NULL));
+    // The ids are small and the counters' low bits change fastest: they go to both halves.
     cookie ^= static_cast<UINT_PTR>(GetCurrentProcessId()) << 16;
     cookie ^= GetCurrentThreadId();
-    // The counter's and the tick count's low bits change fastest: spread them over the word.
-    cookie ^= static_cast<UINT_PTR>(counter.LowPart ^ counter.HighPart) * 0x9E3779B1u;
-    cookie ^= static_cast<UINT_PTR>(GetTickCount()) * 0x85EBCA6Bu;
+    cookie ^= counter.LowPart ^ counter.HighPart;
+    cookie ^= static_cast<UINT_PTR>(GetTickCount()) << 16;
     if (cookie == 0 || cookie == kKnownCookie)
         cookie = kKnownCookie + 1;
     STACK_COOKIE = cookie;

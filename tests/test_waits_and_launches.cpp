@@ -100,18 +100,23 @@ TEST_F(Waits, TheShellWaitDependsOnTheWindowsVersion)
     }
 }
 
-TEST_F(Waits, TheShellWaitLooksForStringOneOfTheShellModuleReadAsData)
+// Without a progman.exe, or without its string 1 (Windows Vista to 11), the wait looks for
+// "Program Manager", the title of their desktop's window: an empty fragment would be found in
+// any titled window at the first pass.
+TEST_F(Waits, TheShellWaitLooksForStringOneOfTheShellModuleElseProgramManager)
 {
     const struct {
         bool moduleThere;
         std::string title;
         const char* fragment;
+        unsigned desktopFromSearch;  // 0: no window titled "Program Manager"
         unsigned searches, pauses;
     } cases[] = {
-        {true, "Program Manager", "Program Manager", 100, 99},  // no shell window yet
-        {true, std::string(100, 'P'), nullptr, 100, 99},       // cut to 78 characters
-        {false, "Program Manager", "", 1, 1},                  // empty: first titled window
-        {true, "", "", 1, 1},
+        {true, "Shell Title", "Shell Title", 0, 100, 99},  // no shell window yet
+        {true, std::string(100, 'P'), nullptr, 0, 100, 99},  // cut to 78 characters
+        {false, "", "Program Manager", 0, 100, 99},  // "Some window" is no desktop
+        {false, "", "Program Manager", 30, 30, 30},  // the desktop comes up late
+        {true, "", "Program Manager", 2, 2, 2},      // no string 1
     };
     for (const auto& c : cases) {
         SetUp();
@@ -119,13 +124,16 @@ TEST_F(Waits, TheShellWaitLooksForStringOneOfTheShellModuleReadAsData)
         if (c.moduleThere)
             gSim.modules = {{"C:\\WINDOWS\\system32\\progman.exe", c.title}};
         SimAddWindow("Some window");
+        if (c.desktopFromSearch)
+            SimAddWindow("Program Manager", c.desktopFromSearch);
         WaitForShell();
-        EXPECT_STREQ(TitleFragment, c.fragment ? c.fragment : std::string(78, 'P').c_str());
-        EXPECT_EQ(gSim.searches, c.searches);
-        EXPECT_EQ(SimCount("Sleep 10"), c.pauses);
+        const std::string name = std::to_string(&c - cases);
+        EXPECT_STREQ(TitleFragment, c.fragment ? c.fragment : std::string(78, 'P').c_str()) << name;
+        EXPECT_EQ(gSim.searches, c.searches) << name;
+        EXPECT_EQ(SimCount("Sleep 10"), c.pauses) << name;
         EXPECT_EQ(SimCount("LoadLibraryExA C:\\WINDOWS\\system32\\progman.exe 2"), 1u)
             << "read as data only";
-        EXPECT_EQ(SimCount("LoadStringA 1 79"), c.moduleThere ? 1u : 0u);
+        EXPECT_EQ(SimCount("LoadStringA 1 79"), c.moduleThere ? 1u : 0u) << name;
         EXPECT_EQ(gSim.loadedModules, 0) << "the module is freed at once";
     }
 }
@@ -165,7 +173,7 @@ TEST_F(Waits, TheShellTitleComesFromTheSystemFoldersOnly)
         EXPECT_EQ(gSim.modulesRead, c.read.empty() ? std::vector<std::string>{}
                                                    : std::vector<std::string>{c.read})
             << c.name;
-        EXPECT_EQ(TitleFragment, c.read) << c.name;
+        EXPECT_EQ(TitleFragment, c.read.empty() ? "Program Manager" : c.read) << c.name;
         EXPECT_EQ(SimCount("LoadLibraryExA progman.exe"), 0u) << c.name << ": never by name";
     }
 }
