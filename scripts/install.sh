@@ -16,8 +16,19 @@
 # - not at all, with the reason, where neither works.
 # The answer ("native", "emulated: <how>" or "no: <why>") is kept in build/32-bit-code for
 # the test, demo and benchmark scripts (runs_32bit_code in scripts/wine_prefix.sh).
+#
+# And it keeps Debian 13's Wine 10 beside the release's own Wine: a chroot made with
+# debootstrap outside the work tree ($wine10_root below), made again when incomplete. The
+# answer ("ready: <root> (<Wine version>)" or "no: <why>") is kept in build/wine10 for
+# scripts/wine10.sh, which runs the Wine tests there.
+#
+# What it changes on a machine, and leaves so: the packages above; where the kernel refuses
+# 32-bit code, the i386 architecture in dpkg, qemu's emulator and its binfmt_misc entry
+# (until the next boot); the Wine 10 chroot. A backports source it has to add to apt for the
+# emulator is removed again after the install.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/debian_archive.sh
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
@@ -31,7 +42,7 @@ need=()
 for package in cmake g++ make libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 \
                g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64 xvfb xauth imagemagick \
                clang libclang-rt-14-dev clang-tools-14 lld-14 llvm-14 locales python3 libc6-i386 \
-               openssl osslsigncode softhsm2 libengine-pkcs11-openssl; do
+               openssl osslsigncode softhsm2 libengine-pkcs11-openssl debootstrap; do
     have "$package" || need+=("$package")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -56,64 +67,50 @@ candidate() {  # candidate <package> [suite]
     apt-cache policy ${2:+-t "$2"} "$1" 2>/dev/null | sed -n 's/^ *Candidate: //p'
 }
 
-# Prints the machine's own apt source for the release's main component, with the backports
-# suite in place of the release's: the same mirror, options and key, whatever they are.
-backports_source() {
-    local files=(/etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources)
-    cat "${files[@]}" 2>/dev/null | awk -v release="$release" '
-        BEGIN { RS = ""; FS = "\n" }
-        {
-            for (i = 1; i <= NF; i++) {  # one-line form: deb [options] URI suite components
-                n = split($i, w, /[ \t]+/)
-                if (w[1] != "deb") continue
-                s = 2
-                if (w[2] ~ /^\[/) while (s < n && w[s] !~ /\]$/) s++
-                if (w[2] ~ /^\[/) s++
-                if (w[s + 1] != release || $i !~ /[ \t]main([ \t]|$)/) continue
-                line = w[1]
-                for (j = 2; j <= s; j++) line = line " " w[j]
-                print line " " release "-backports main"
-                exit
-            }
-            # deb822 form: a stanza with Types, URIs, Suites, Components and perhaps Signed-By
-            block = $0 "\n"
-            if (block !~ /\nTypes:[^\n]*[ \t]deb[ \t\n]/ && block !~ /^Types:[^\n]*[ \t]deb[ \t\n]/) next
-            if (block !~ ("Suites:[^\n]*[ \t]" release "[ \t\n]")) next
-            if (block !~ /Components:[^\n]*[ \t]main[ \t\n]/) next
-            for (i = 1; i <= NF; i++) {
-                if ($i ~ /^#/) continue
-                if ($i ~ /^Suites:/) $i = "Suites: " release "-backports"
-                if ($i ~ /^Components:/) $i = "Components: main"
-                print $i
-            }
-            exit
-        }'
-}
-
-# Installs a qemu-user-static newer than 7.2, or sets $how to why there is none.
+# Installs a qemu-user-static newer than 7.2, or sets $how to why there is none. Where the
+# release has none and its backports suite is not among apt's sources, the suite is added for
+# this install alone, on the machine's own Debian mirror, and removed again afterwards,
+# whether the install worked or not.
 install_emulator() {
-    local suite=""
+    local suite="" added=""
     $sudo apt-get update -qq
     if ! newer_than_7_2 "$(candidate qemu-user-static)"; then
         suite=$release-backports
         if ! newer_than_7_2 "$(candidate qemu-user-static "$suite")"; then
-            local source list=/etc/apt/sources.list.d/$suite.list
-            source=$(backports_source)
-            [[ "$source" == Types:* ]] && list=/etc/apt/sources.list.d/$suite.sources
-            if [ -z "$release" ] || [ -z "$source" ]; then
-                how="no: no qemu newer than 7.2 in the release, and its backports suite could not be added (no Debian source for \"$release\" main in the machine's apt sources)"
+            local mirror keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+            if [ -z "$release" ] || ! mirror=$(debian_archive_uri "$release"); then
+                how="no: no qemu newer than 7.2 in the release, and its backports suite could not be added (no enabled Debian source for \"$release\" main among apt's sources)"
                 return 1
             fi
-            echo "adding $suite to apt's sources ($list)"
-            echo "$source" | $sudo tee "$list" >/dev/null
-            $sudo apt-get update -qq
+            added=/etc/apt/sources.list.d/launcher-$suite.sources
+            echo "adding $suite to apt's sources for this install ($added)"
+            {
+                printf 'Types: deb\nURIs: %s\nSuites: %s\nComponents: main\n' "$mirror" "$suite"
+                [ -f "$keyring" ] && printf 'Signed-By: %s\n' "$keyring"
+            } | $sudo tee "$added" >/dev/null
+            if ! $sudo apt-get update -qq; then
+                remove_source "$added"
+                how="no: apt-get update failed with $suite added from $mirror (removed again)"
+                return 1
+            fi
         fi
         if ! newer_than_7_2 "$(candidate qemu-user-static "$suite")"; then
+            [ -z "$added" ] || remove_source "$added"
             how="no: no qemu-user-static newer than 7.2 in $release or $suite (found \"$(candidate qemu-user-static "$suite")\")"
             return 1
         fi
     fi
-    apt_install ${suite:+-t "$suite"} qemu-user-static
+    local status=0
+    apt_install ${suite:+-t "$suite"} qemu-user-static || status=$?
+    [ -z "$added" ] || remove_source "$added"
+    return $status
+}
+
+# Takes a source this script added out of apt's sources again, and apt's lists with it.
+remove_source() {
+    echo "removing $1 from apt's sources again"
+    $sudo rm -f -- "$1"
+    $sudo apt-get update -qq || true
 }
 
 # Runs i386 programs through qemu, or sets $how to why it cannot.
@@ -162,4 +159,80 @@ mkdir -p build
 if [ "$(cat build/32-bit-code 2>/dev/null)" != "$how" ]; then
     echo "$how" > build/32-bit-code
     echo "32-bit code on this machine: $how"
+fi
+
+# ---- Wine 10 beside the release's Wine ------------------------------------------------------
+
+# Debian 13's Wine in a chroot kept outside the work tree, so that no clone's "rm -rf build"
+# reaches it. Every mount it needs (here and in scripts/wine10.sh) is made in a private mount
+# namespace that ends with the command, however it ends: none can be left behind for a later
+# "rm -rf" to walk into, /dev least of all.
+wine10_root=/var/lib/launcher-tests/wine10-trixie
+wine10_release=trixie
+wine10_packages="wine wine64 wine32:i386 xvfb xauth locales"
+wine10_space_kb=$((4 * 1024 * 1024))  # the chroot (2.2 GB) and the tests' prefixes (2 GB)
+
+in_chroot() {  # in_chroot <root> <command...>: with /proc, as apt's scripts and Wine need
+    local root=$1
+    shift
+    $sudo unshare --mount --propagation private -- sh -c \
+        'mount -t proc proc "$0/proc" && exec chroot "$0" /usr/bin/env -i HOME=/root \
+             PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"' "$root" "$@"
+}
+
+mounts_under() { findmnt -rn -o TARGET | grep -q "^$1\(/\|$\)"; }
+
+make_wine10() {
+    local partial=$wine10_root.partial mirror free
+    [ -f "$wine10_root/.complete" ] && return 0
+    for folder in "$wine10_root" "$partial"; do
+        if mounts_under "$folder"; then
+            wine10="no: something is mounted under $folder; it is left as it is"
+            return 1
+        fi
+    done
+    $sudo mkdir -p "$(dirname "$wine10_root")"
+    free=$(df -Pk "$(dirname "$wine10_root")" | awk 'NR == 2 { print $4 }')
+    if [ "${free:-0}" -lt "$wine10_space_kb" ]; then
+        wine10="no: $((free / 1024)) MB free in $(dirname "$wine10_root"), the chroot and its prefixes need $((wine10_space_kb / 1024))"
+        return 1
+    fi
+    if ! mirror=$(debian_archive_uri "$release"); then
+        wine10="no: no enabled Debian source among apt's sources to take $wine10_release from"
+        return 1
+    fi
+    echo "making the Wine 10 chroot ($wine10_release from $mirror) in $wine10_root: about two minutes"
+    $sudo rm -rf -- "$wine10_root" "$partial"
+    if ! $sudo unshare --mount --propagation private -- debootstrap --arch=amd64 \
+            --variant=minbase "$wine10_release" "$partial" "$mirror" >/dev/null 2>&1 ||
+       ! in_chroot "$partial" dpkg --add-architecture i386 ||
+       ! in_chroot "$partial" apt-get update -qq >/dev/null ||
+       ! in_chroot "$partial" apt-get install -y -qq --no-install-recommends $wine10_packages \
+            >/dev/null 2>&1; then
+        wine10="no: $wine10_release and its Wine could not be installed from $mirror"
+        return 1
+    fi
+    in_chroot "$partial" apt-get clean
+    echo "$wine10_packages" | $sudo tee "$partial/.complete" >/dev/null
+    $sudo mv -- "$partial" "$wine10_root"
+}
+
+wine10=""
+if make_wine10; then
+    version=$(in_chroot "$wine10_root" wine --version 2>/dev/null) || version=""
+    if [ -z "$version" ]; then
+        wine10="no: Wine does not start in $wine10_root"
+    else
+        wine10="ready: $wine10_root ($version)"
+        # Where 32-bit code is emulated, the emulator that binfmt_misc opened at registration
+        # must run the chroot's i386 programs too.
+        if [ "${how%%:*}" != no ] &&
+           ! in_chroot "$wine10_root" /lib/ld-linux.so.2 --help >/dev/null 2>&1; then
+            wine10="ready: $wine10_root ($version); its i386 programs do not run"
+        fi
+    fi
+fi
+if [ "$(cat build/wine10 2>/dev/null)" != "$wine10" ]; then
+    echo "$wine10" > build/wine10
+    echo "Wine 10 on this machine: $wine10"
 fi
