@@ -43,6 +43,7 @@ static const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\
 static const char kInstallKey[] = "SOFTWARE\\Orvalent";
 static const char kAppDefaults[] = "Software\\Wine\\AppDefaults\\launcher.exe";
 static const char kShellTitle[] = "Launcher Test Shell";  // string 1 of the tests' progman.exe
+static const char kDesktopTitle[] = "Program Manager";   // the desktop's window, Vista to 11
 
 static std::string gLauncher, gLauncher32, gTools, gWork, gRoot, gPicture;
 
@@ -71,12 +72,34 @@ static std::string GetString(HKEY root, const char* key, const char* name, REGSA
     return result;
 }
 
+static HWND gShellWindow;  // the shell's window: up, unless a case says not
+
+// Windows Vista to 11 have no progman.exe, and their desktop's window is titled "Program
+// Manager". Earlier ones, and the version this Wine gives by default, have the tests' own
+// progman.exe, whose string 1 titles the shell's window.
+static bool WithoutProgman(const char* version)
+{
+    return version && (strcmp(version, "win7") == 0 || strcmp(version, "win10") == 0);
+}
+
+static const char* ShellTitle(const char* version)
+{
+    return WithoutProgman(version) ? kDesktopTitle : kShellTitle;
+}
+
+// The Windows version the launcher sees, with the shell module and the shell's window title
+// that go with it.
 static void SetWindowsVersion(const char* version)
 {
     if (version)
         SetString(HKEY_CURRENT_USER, kAppDefaults, "Version", version);
     else
         DeleteValue(HKEY_CURRENT_USER, kAppDefaults, "Version");
+    if (WithoutProgman(version))
+        RemoveShellModule();
+    else
+        InstallShellModule(gTools + "progman.exe");
+    SetWindowTextA(gShellWindow, ShellTitle(version));
 }
 
 // ---- the install folder and the runs -------------------------------------------------
@@ -238,32 +261,81 @@ static double FastestChildDelay(const std::string& folder, const char* child, in
     return fastest;
 }
 
-// The shell wait makes 100 searches and 99 pauses of 10 ms when the shell's window is not
-// there: a start after it comes at least that much later than one without it.
-static void TheShellWaitDependsOnTheVersion(HWND shellWindow)
+// A desktop window that comes up some time after the launcher's start, from a thread of its
+// own, and stays until the run is over.
+struct LateWindow {
+    DWORD afterMs;
+    HANDLE runOver;
+    unsigned long long createdAt;
+};
+
+static DWORD WINAPI ShowLateDesktopWindow(LPVOID parameter)
 {
-    const double kShellWaitPausesMs = 99 * 10;
+    LateWindow* late = static_cast<LateWindow*>(parameter);
+    Sleep(late->afterMs);
+    HWND window = TopLevelWindow(kDesktopTitle);
+    late->createdAt = FileTimeNow();
+    WaitForSingleObject(late->runOver, kRunTimeoutMs + kChildrenTimeoutMs);
+    DestroyWindow(window);
+    return 0;
+}
+
+enum ShellWindow { kAbsent, kPresent, kLate };
+
+// The shell wait makes 100 searches and 99 pauses of 10 ms when the shell's window is not
+// there: a start after it comes at least that much later than one without it. Without a
+// progman.exe (Windows 7 and 10) the wait looks for "Program Manager": a desktop window
+// that comes up 300 ms after the fastest start without a wait is waited for, and the child
+// starts after it.
+static void TheShellWaitDependsOnTheVersion()
+{
+    const double kShellWaitPausesMs = 99 * 10, kLateMs = 300;
     struct {
         const char* version;
-        bool shellWindow;
+        ShellWindow shell;
         bool waits;
-    } cases[] = {  // the waits first: they are the baseline of the others
-        {"winxp", false, true}, {"win7", false, true},   {"win95", false, false},
-        {"nt40", false, false}, {"win2k", false, false}, {"winxp", true, false},
-        {"win7", true, false},
+    } cases[] = {  // the waits first, then the starts without one: the baselines of the rest
+        {"winxp", kAbsent, true},   {"win7", kAbsent, true},    {"win10", kAbsent, true},
+        {"win95", kAbsent, false},  {"nt40", kAbsent, false},   {"win2k", kAbsent, false},
+        {"winxp", kPresent, false}, {"win7", kPresent, false},  {"win10", kPresent, false},
+        {"win7", kLate, true},      {"win10", kLate, true},
     };
+    const char* shellStates[] = {"absent", "present", "up late"};
     std::string folder = gWork + "shell\\";
     SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.09.00.0904");
     SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", folder);
-    double fastestAfterAWait = 1e12;
+    double fastestAfterAWait = 1e12, fastestWithout = 1e12;
     for (const auto& c : cases) {
         char name[64];
         snprintf(name, sizeof name, "shell wait on %s, shell window %s", c.version,
-                 c.shellWindow ? "present" : "absent");
+                 shellStates[c.shell]);
         gCase = name;
         SetWindowsVersion(c.version);
-        ShowWindow(shellWindow, SW_HIDE);
-        SetWindowTextA(shellWindow, c.shellWindow ? kShellTitle : "Launcher Test Other");
+        ShowWindow(gShellWindow, SW_HIDE);
+        if (c.shell != kPresent)
+            SetWindowTextA(gShellWindow, "Launcher Test Other");
+        if (c.shell == kLate) {
+            LateWindow late = {static_cast<DWORD>(fastestWithout + kLateMs),
+                               CreateEventA(NULL, TRUE, FALSE, NULL), 0};
+            LayOut(folder);
+            HANDLE thread = CreateThread(NULL, 0, ShowLateDesktopWindow, &late, 0, NULL);
+            Run run;
+            ChildStart start = RunAndExpectChild(folder, " 2", kDriverChild, &run);
+            SetEvent(late.runOver);
+            WaitForSingleObject(thread, kRunTimeoutMs);
+            CloseHandle(thread);
+            CloseHandle(late.runOver);
+            double delay = ChildDelay(run, start);
+            printf("%s: window up %.0f ms after the launcher, child started %.0f ms after it\n",
+                   name, static_cast<double>(late.afterMs), delay);
+            CHECK(late.createdAt != 0 && start.created >= late.createdAt,
+                  "child started %.0f ms after the launcher, before the window came up at %lu ms",
+                  delay, late.afterMs);
+            CHECK(delay <= fastestAfterAWait - kLateMs,
+                  "child started after %.0f ms, after a whole shell wait %.0f ms", delay,
+                  fastestAfterAWait);
+            continue;
+        }
         double delay = FastestChildDelay(folder, kDriverChild, kRunsPerTimingCase);
         printf("%s: child started %.0f ms after the launcher (fastest of %d)\n", name, delay,
                kRunsPerTimingCase);
@@ -274,9 +346,9 @@ static void TheShellWaitDependsOnTheVersion(HWND shellWindow)
             CHECK(delay <= fastestAfterAWait - kShellWaitPausesMs / 2,
                   "child started after %.0f ms, after a shell wait %.0f ms", delay,
                   fastestAfterAWait);
+            fastestWithout = std::min(fastestWithout, delay);
         }
     }
-    SetWindowTextA(shellWindow, kShellTitle);
     SetWindowsVersion(NULL);
 }
 
@@ -697,17 +769,43 @@ static int LoadsIntoTheLauncher(const std::string& dll)
     return loads;
 }
 
+// A copy of launcher.exe that never restricts its DLL search: the name it looks up in kernel32
+// is changed by one byte, so that the lookup fails. Where it loads a planted DLL in a case,
+// the launcher's own run of that case shows something; where it loads none, nothing.
+static std::string UnrestrictedCopyOf(const std::string& launcher)
+{
+    std::string copy = gWork + "unrestricted.exe";
+    std::vector<char> image;
+    if (FILE* f = fopen(launcher.c_str(), "rb")) {
+        char block[4096];
+        for (size_t n; (n = fread(block, 1, sizeof block, f)) > 0;)
+            image.insert(image.end(), block, block + n);
+        fclose(f);
+    }
+    const char name[] = "SetDefaultDllDirectories";
+    auto at = std::search(image.begin(), image.end(), name, name + sizeof name - 1);
+    CHECK(at != image.end(), "%s does not name %s", launcher.c_str(), name);
+    if (at != image.end())
+        *at = 'X';
+    if (FILE* f = fopen(copy.c_str(), "wb")) {
+        fwrite(image.data(), 1, image.size(), f);
+        fclose(f);
+    }
+    return copy;
+}
+
 // An elevated launcher started from a folder that others may write to: the planted DLLs
 // beside it, in the install folder and in the children's folders (each made current before
 // its start) never load into it, and a planted progman.exe does not choose what the shell
 // wait looks for: on Windows XP without the shell's window the wait lasts its full second,
 // though a window with the planted title is up.
-static void NothingPlantedInItsFoldersLoadsIntoTheLauncher(HWND shellWindow)
+static void NothingPlantedInItsFoldersLoadsIntoTheLauncher()
 {
     printf("planted: uxtheme.dll and progman.exe; not planted: ole32.dll and its imports "
-           "rpcrt4.dll and combase.dll, which this Wine's imm32 loads without the process's "
-           "default DLL directories (on Windows all three are known DLLs, from the system "
-           "folder only)\n");
+           "rpcrt4.dll and combase.dll, and coml2.dll (Wine 10's, for ole32), which Wine's "
+           "imm32 loads without the process's default DLL directories (on Windows ole32, "
+           "rpcrt4 and combase are known DLLs, from the system folder only, and there is no "
+           "coml2.dll)\n");
     const std::string downloads = gWork + "planted\\Downloads\\";
     const std::string device = gWork + "planted\\Device\\";
     CreateDirectoryA((gWork + "planted").c_str(), NULL);
@@ -730,7 +828,7 @@ static void NothingPlantedInItsFoldersLoadsIntoTheLauncher(HWND shellWindow)
     Run baselineRun;
     double baseline = ChildDelay(
         baselineRun, RunAndExpectChild(device, " 2", kDriverChild, &baselineRun, downloads));
-    SetWindowTextA(shellWindow, "Launcher Test Other");
+    SetWindowTextA(gShellWindow, "Launcher Test Other");
     SetString(HKEY_CURRENT_USER, kDllOverrides, kPlantedModule, "native,builtin");
     struct {
         const char* name;
@@ -746,38 +844,59 @@ static void NothingPlantedInItsFoldersLoadsIntoTheLauncher(HWND shellWindow)
         {"planted modules, DirectX branch from a download folder", downloads, " 2",
          "4.08.00.0400", kSetupChild},
     };
+    const std::string unrestricted = UnrestrictedCopyOf(gLauncher);
+    // The control first: the copy that never restricts its search, from the same place.
+    const std::string* const launchers[] = {&unrestricted, &gLauncher};
+    int proven = 0;
     for (const auto& c : cases) {
         gCase = c.name;
-        SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", c.version);
-        SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH",
-                  c.arguments[0] == '\0' ? "C:\\elsewhere\\" : device);
-        DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
-        for (const char* child : {kDriverChild, kSetupChild})
-            DeleteFileA((device + child + ".log").c_str());
-        for (const std::string& place : places)
-            DeleteFileA((place + kPlantedModule + ".dll.log").c_str());
-        Run run;
-        ChildStart start = RunAndExpectChild(device, c.arguments, c.child, &run, c.startFolder);
-        CHECK(start.self == device + c.child, "child %s", start.self.c_str());
-        // A first run's splash costs Wine about 2 s under Xvfb: only a branch run's start
-        // tells the shell wait's full second (99 pauses of 10 ms) from one cut short.
-        double delay = ChildDelay(run, start);
-        if (c.arguments[0] != '\0')
-            CHECK(delay >= 950.0 && delay >= baseline + 495.0,
-                  "child started %.0f ms after the launcher, with the shell's window up %.0f ms: "
-                  "the shell wait was cut short", delay, baseline);
-        int loads = 0;
-        for (const std::string& place : places) {
-            int here = LoadsIntoTheLauncher(place + kPlantedModule + ".dll");
-            CHECK(here == 0, "the launcher loaded %s%s.dll", place.c_str(), kPlantedModule);
-            loads += here;
+        int controlLoads = 0;
+        for (const std::string* launcher : launchers) {
+            SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", c.version);
+            SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH",
+                      c.arguments[0] == '\0' ? "C:\\elsewhere\\" : device);
+            DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+            CopyFileA(launcher->c_str(), (c.startFolder + "launcher.exe").c_str(), FALSE);
+            for (const char* child : {kDriverChild, kSetupChild})
+                DeleteFileA((device + child + ".log").c_str());
+            for (const std::string& place : places)
+                DeleteFileA((place + kPlantedModule + ".dll.log").c_str());
+            Run run;
+            ChildStart start = RunAndExpectChild(device, c.arguments, c.child, &run, c.startFolder);
+            CHECK(start.self == device + c.child, "child %s", start.self.c_str());
+            int loads = 0;
+            for (const std::string& place : places)
+                loads += LoadsIntoTheLauncher(place + kPlantedModule + ".dll");
+            if (launcher == &unrestricted) {
+                controlLoads = loads;
+                continue;
+            }
+            // A first run's splash costs Wine about 2 s under Xvfb: only a branch run's start
+            // tells the shell wait's full second (99 pauses of 10 ms) from one cut short.
+            double delay = ChildDelay(run, start);
+            if (c.arguments[0] != '\0')
+                CHECK(delay >= 950.0 && delay >= baseline + 495.0,
+                      "child started %.0f ms after the launcher, with the shell's window up %.0f "
+                      "ms: the shell wait was cut short", delay, baseline);
+            if (controlLoads == 0) {
+                printf("skipped: %s: a launcher.exe that never restricts its DLL search loads no "
+                       "planted DLL here either under this Wine, so the case proves nothing\n",
+                       c.name);
+            } else {
+                ++proven;
+                CHECK(loads == 0, "the launcher loaded a planted %s.dll %d times", kPlantedModule,
+                      loads);
+            }
+            printf("%s: child started %.0f ms after the launcher (%.0f ms with the shell's window "
+                   "up), %d planted DLL loads, %d by the control\n", c.name, delay, baseline,
+                   loads, controlLoads);
         }
-        printf("%s: child started %.0f ms after the launcher (%.0f ms with the shell's window "
-               "up), %d planted DLL loads\n", c.name, delay, baseline, loads);
     }
+    gCase = "planted modules";
+    CHECK(proven >= 1, "no planted case is proven under this Wine: the control loads nothing");
+    CopyFileA(gLauncher.c_str(), (device + "launcher.exe").c_str(), FALSE);
     RegDeleteKeyA(HKEY_CURRENT_USER, kDllOverrides);
     SetWindowsVersion(NULL);
-    SetWindowTextA(shellWindow, kShellTitle);
     DestroyWindow(plantedWindow);
     SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.09.00.0904");
 }
@@ -1098,20 +1217,19 @@ int main(int argc, char** argv)
     CHECK(!underWow64 == !wow64, "under WoW64: %d", underWow64);
 
     InstallShellModule(gTools + "progman.exe");
+    gShellWindow = TopLevelWindow(kShellTitle);  // the shell is up unless a case says not
     if (codePage932 || firstRun) {
-        HWND shellWindow = TopLevelWindow(kShellTitle);
         if (codePage932)
             AFirstRunFromAFolderEndingInATrailByteRecordsItsSeparator();
         else
             AFirstRunRecordsItsFolder();
-        DestroyWindow(shellWindow);
+        DestroyWindow(gShellWindow);
         printf("%d passed, %d failed\n", gPassed, gFailed);
         return gFailed == 0 ? 0 : 1;
     }
 
-    HWND shellWindow = TopLevelWindow(kShellTitle);  // the shell is up unless a case says not
     BothBranchesStartTheirChild();
-    TheShellWaitDependsOnTheVersion(shellWindow);
+    TheShellWaitDependsOnTheVersion();
     ADirectXWindowEndsTheDirectXPollEarly();
     AMissingChildStillEndsTheRun();
     AFirstRunRecordsItsFolder();
@@ -1120,7 +1238,7 @@ int main(int argc, char** argv)
     if (wow64)
         UnderWow64EachValueIsInThe32BitView();
     HostileInputs();
-    NothingPlantedInItsFoldersLoadsIntoTheLauncher(shellWindow);
+    NothingPlantedInItsFoldersLoadsIntoTheLauncher();
     AnOverrunStackEndsTheProcess();
 
     HMODULE module = LoadLibraryExA(gLauncher32.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
@@ -1131,7 +1249,7 @@ int main(int argc, char** argv)
         TheSplashShowsTheLogoCentred(module);
         FreeLibrary(module);
     }
-    DestroyWindow(shellWindow);
+    DestroyWindow(gShellWindow);
     printf("%d passed, %d failed\n", gPassed, gFailed);
     return gFailed == 0 ? 0 : 1;
 }

@@ -13,12 +13,16 @@
 #                   argument) under WoW64: first runs that start a child and exit 1
 # The helpers (driver, stand-ins, shell module) are built for the launcher's own
 # architecture, so that they see the registry view it sees. A case this machine cannot run
-# exits 77, which CTest reports as skipped, with the reason.
-# Usage: run_e2e.sh <case> <state folder> [signed launcher.exe]
+# exits 77, which CTest reports as skipped, with the reason. It runs under the Wine it finds:
+# the release's own, or Wine 10 when scripts/wine10.sh runs it in its chroot.
+# Usage: [scripts/wine10.sh] run_e2e.sh <case> <state folder> [signed launcher.exe]
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/wine_prefix.sh"
 case=$1 state=$(realpath -m "$2")
 skip() { echo "skipped: $*"; exit 77; }
+# Wine names Unix files in the locale's character set: UTF-8, so that folders named with any
+# letter can be made (the ANSI code page stays 1252 but where a case sets another).
+export LANG=${LANG:-C.UTF-8}
 shipped=$wine_repo/build/win32
 arch=win64 options=()
 use_launcher_build
@@ -55,8 +59,9 @@ case $case in
 esac
 launcher=${launcher:-$build/launcher.exe} picture=${picture:-$state/splash.bmp}
 [ "$build" = "$shipped" ] && [ "$arch" = win64 ] && options+=(--wow64)
-echo "$case: $build_note; in a ${arch#win}-bit Windows prefix"
 use_wine_prefix "$state" "$arch"
+echo "$case: $build_note; in a ${arch#win}-bit Windows prefix of $("$wine" --version)" \
+    "(${WINE_GENERATION:-Wine of the release})"
 # T: is a fresh work tree for the install folders, R: a drive whose root is an install folder.
 rm -rf "$state/work" "$state/root"
 mkdir -p "$state/work" "$state/root"
@@ -64,7 +69,7 @@ map_drive t "$state/work"
 map_drive r "$state/root"
 
 status=0
-xvfb-run -a -s "-screen 0 1024x768x24" "$wine" "$build/tests/wine/e2e.exe" "${options[@]}" \
+xvfb-run -a -n "${XVFB_FIRST_DISPLAY:-99}" -s "-screen 0 1024x768x24" "$wine" "$build/tests/wine/e2e.exe" "${options[@]}" \
     "Z:$launcher" "Z:$shipped/launcher.exe" "Z:$build/tests/wine/" 'T:\' 'R:\' \
     "Z:$picture" || status=$?
 "$wineserver" -k 2>/dev/null || true

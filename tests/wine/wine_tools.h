@@ -73,6 +73,18 @@ inline void InstallShellModule(const std::string& shellModule)
     }
 }
 
+// Windows Vista to 11 have no progman.exe in either folder: neither do the prefixes of the
+// cases that stand for them (Wine's own placeholder goes too).
+inline void RemoveShellModule()
+{
+    char folder[MAX_PATH];
+    for (UINT (WINAPI* folderOf)(LPSTR, UINT) : {GetSystemDirectoryA, GetWindowsDirectoryA}) {
+        UINT length = folderOf(folder, MAX_PATH);
+        if (length > 0 && length < MAX_PATH)
+            DeleteFileA((std::string(folder) + "\\progman.exe").c_str());
+    }
+}
+
 // Generous bounds for a launcher run and for the processes it started, on a slow or
 // emulated CPU.
 static const DWORD kRunTimeoutMs = 30000, kChildrenTimeoutMs = 60000;
