@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
 # Builds launcher.exe as a commit has it, from a clean copy of that commit's tree (nothing of
-# the working tree or of an earlier build), with the toolchain of scripts/install.sh.
+# the working tree or of an earlier build), with the toolchain of scripts/install.sh, and
+# with nothing of the caller's own settings: git's line-ending conversions are off (the
+# repository's .gitattributes keeps every file's bytes too), and CFLAGS, CXXFLAGS, LDFLAGS
+# and the like are cleared, so that any machine builds the same bytes.
 # Usage: build_commit.sh <commit> <empty folder> [preset]; leaves
 # <folder>/build/<preset>/launcher.exe. The preset is win32, the shipped build, unless given.
 set -euo pipefail
 commit=$1 tree=$2 preset=${3:-win32}
 repository=$(git -C "$(dirname "$0")" rev-parse --show-toplevel)
-mkdir -p "$tree"
-git -C "$repository" archive "$commit" | tar -x -C "$tree"
-(cd "$tree" && cmake --preset "$preset" >/dev/null &&
-    cmake --build --preset "$preset" --target launcher >/dev/null)
+hash=$(git -C "$repository" rev-parse --verify --quiet "$commit^{commit}") || {
+    echo "build_commit.sh: $commit is not a commit" >&2
+    exit 1
+}
+mkdir -p -- "$tree"
+git -C "$repository" -c core.autocrlf=false -c core.eol=lf archive "$hash" | tar -x -C "$tree"
+(cd -- "$tree" &&
+    env -u CFLAGS -u CXXFLAGS -u CPPFLAGS -u LDFLAGS -u RCFLAGS -u CMAKE_BUILD_TYPE \
+        -u CMAKE_GENERATOR -u CMAKE_TOOLCHAIN_FILE -u CC -u CXX \
+        sh -c "cmake --preset '$preset' >/dev/null && cmake --build --preset '$preset' --target launcher >/dev/null")

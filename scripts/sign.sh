@@ -10,37 +10,46 @@
 #   --cert <chain.pem> --pkcs11-module <module.so> --pkcs11-key <pkcs11: URI>
 #                                          a key held in a PKCS#11 token (a hardware token,
 #                                          or a cloud HSM's PKCS#11 module)
-# The password of the PKCS#12 file or the key, or the token's PIN, never on the command line
-# (where other users of the machine can read it):
+# The password of the PKCS#12 file or the key, or the token's PIN, never on a command line
+# (where other users of the machine can read it), never in a file of this script's, and never
+# in its trace under "bash -x":
 #   --password-file <file>                 the first line of a file
-#   --password-env <NAME>                  the environment variable NAME
+#   --password-env <NAME>                  the environment variable NAME, handed to
+#                                          osslsigncode through a pipe
 # Options:
 #   --in <launcher.exe>      what to sign (build/win32/launcher.exe)
 #   --description <text>     shown by Windows as the program's name ("Quaverline driver setup")
 #   --url <URL>              the vendor's page, shown with the signature (required)
 #   --timestamp <URL>        an RFC 3161 time-stamp server, so the signature outlives the
-#                            certificate
+#                            certificate; a server that has not answered within
+#                            SIGN_TIMEOUT seconds (60) is given up
 #   --nested-sha1            add a nested SHA-1 signature after the SHA-256 one, for Windows
 #                            Vista and 7 machines without SHA-2 support
-# OSSLSIGNCODE names another osslsigncode.
+# Every path may begin with "-": it is a file name all the same. The signed file is written
+# under a name of its own in the output's folder and renamed into place; nothing else in that
+# folder is ever written or removed. OSSLSIGNCODE names another osslsigncode.
 set -euo pipefail
 osslsigncode=${OSSLSIGNCODE:-osslsigncode}
+timeout_seconds=${SIGN_TIMEOUT:-60}
 die() { echo "sign.sh: $*" >&2; exit 1; }
+# A path that begins with "-" is made to begin with "./", so that no program takes it for an
+# option.
+as_path() { case $1 in -*) printf './%s' "$1" ;; *) printf '%s' "$1" ;; esac; }
 
-in=$(realpath -m "$(dirname "$0")/../build/win32/launcher.exe") out="" url="" timestamp="" nested=0
+in=$(realpath -m -- "$(dirname -- "$0")/../build/win32/launcher.exe") out="" url="" timestamp="" nested=0
 description="Quaverline driver setup"
 pkcs12="" cert="" key="" module="" token_key="" password_file="" password_env=""
 while [ $# -gt 0 ]; do
     [ $# -ge 2 ] || [ "$1" = --nested-sha1 ] || die "$1 needs a value"
     case $1 in
-        --in) in=$2 ;;
-        --out) out=$2 ;;
-        --pkcs12) pkcs12=$2 ;;
-        --cert) cert=$2 ;;
-        --key) key=$2 ;;
-        --pkcs11-module) module=$2 ;;
+        --in) in=$(as_path "$2") ;;
+        --out) out=$(as_path "$2") ;;
+        --pkcs12) pkcs12=$(as_path "$2") ;;
+        --cert) cert=$(as_path "$2") ;;
+        --key) key=$(as_path "$2") ;;
+        --pkcs11-module) module=$(as_path "$2") ;;
         --pkcs11-key) token_key=$2 ;;
-        --password-file) password_file=$2 ;;
+        --password-file) password_file=$(as_path "$2") ;;
         --password-env) password_env=$2 ;;
         --description) description=$2 ;;
         --url) url=$2 ;;
@@ -56,9 +65,10 @@ done
 [ -n "$out" ] || die "no --out: the signed file goes to a file of its own"
 [ -n "$url" ] || die "no --url: the signature carries the vendor's page"
 [ -f "$in" ] || die "nothing to sign: $in does not exist (build it: cmake --build --preset win32)"
-[ "$(realpath -m "$in")" != "$(realpath -m "$out")" ] ||
+[ ! -d "$out" ] || die "--out $out is a folder; name the signed file"
+[ "$(realpath -m -- "$in")" != "$(realpath -m -- "$out")" ] ||
     die "--out is the unsigned file itself; the signed file goes to a file of its own"
-[ -d "$(dirname "$out")" ] || die "the folder of $out does not exist"
+[ -d "$(dirname -- "$out")" ] || die "the folder of $out does not exist"
 command -v "$osslsigncode" >/dev/null || die "$osslsigncode is not installed (scripts/install.sh)"
 readable() { [ -f "$2" ] && [ -r "$2" ] || die "no $1: $2 does not exist or cannot be read"; }
 signer=()
@@ -82,31 +92,39 @@ else
     die "no certificate: give --pkcs12, --cert and --key, or --cert with a PKCS#11 token"
 fi
 
-scratch=$(mktemp -d)  # private to this user: the password, and the signature until it is whole
-trap 'rm -rf "$scratch" "$out.partial"' EXIT
-password=()
-if [ -n "$password_file" ]; then
-    [ -z "$password_env" ] || die "give the password once: --password-file or --password-env"
-    readable "password file" "$password_file"
-    password=(-readpass "$password_file")
-elif [ -n "$password_env" ]; then
-    [ -n "${!password_env+set}" ] || die "the environment variable $password_env is not set"
-    (umask 077 && printf '%s\n' "${!password_env}" > "$scratch/password")
-    password=(-readpass "$scratch/password")
-fi
+[ -z "$password_file" ] || [ -z "$password_env" ] ||
+    die "give the password once: --password-file or --password-env"
+[ -z "$password_file" ] || readable "password file" "$password_file"
+[ -z "$password_env" ] || [ -n "${!password_env+set}" ] ||
+    die "the environment variable $password_env is not set"
+
+scratch=$(mktemp -d)  # private to this user: the signature until it is whole
+partial=""            # the signed file under a name of this run's, until it is renamed
+trap 'rm -rf -- "$scratch"; [ -z "$partial" ] || rm -f -- "$partial"' EXIT
+trap 'exit 1' HUP INT QUIT TERM
 
 # ---- signing -------------------------------------------------------------------------------
 
-# Runs osslsigncode; on failure says why in words, with its own last lines below.
+# Runs osslsigncode, within the time limit; on failure says why in words, with its own last
+# lines below. The password reaches it as the name of a pipe (printenv's argument is the
+# variable's name, not its value), so it lies in no file and on no command line.
 sign() {  # sign <what> <osslsigncode arguments>
-    local what=$1
+    local what=$1 status=0
     shift
-    if "$osslsigncode" sign "${signer[@]}" "${password[@]}" -n "$description" -i "$url" \
-        ${timestamp:+-ts "$timestamp"} "$@" > "$scratch/log" 2>&1; then
-        return
+    if [ -n "$password_env" ]; then
+        timeout -k 5 "$timeout_seconds" "$osslsigncode" sign "${signer[@]}" \
+            -readpass <(printenv -- "$password_env") -n "$description" -i "$url" \
+            ${timestamp:+-ts "$timestamp"} "$@" > "$scratch/log" 2>&1 || status=$?
+    else
+        timeout -k 5 "$timeout_seconds" "$osslsigncode" sign "${signer[@]}" \
+            ${password_file:+-readpass "$password_file"} -n "$description" -i "$url" \
+            ${timestamp:+-ts "$timestamp"} "$@" > "$scratch/log" 2>&1 || status=$?
     fi
+    [ $status -ne 0 ] || return 0
     local why="osslsigncode failed"
-    if grep -qiE "wrong password|mac verify failure|bad decrypt|bad password|pin incorrect|CKR_PIN" "$scratch/log"; then
+    if [ $status -eq 124 ] || [ $status -eq 137 ]; then
+        why="no answer within $timeout_seconds s${timestamp:+ (the time-stamp server $timestamp did not answer)}"
+    elif grep -qiE "wrong password|mac verify failure|bad decrypt|bad password|pin incorrect|CKR_PIN" "$scratch/log"; then
         why="the password does not open the key (or the PIN is wrong)"
     elif [ -n "$timestamp" ] && grep -qiE "timestamp|Failed to get data|connect" "$scratch/log"; then
         why="the time-stamp server $timestamp could not be reached or refused the request"
@@ -124,7 +142,12 @@ if [ $nested -eq 1 ]; then
     sign "nested SHA-1 signature" -nest -h sha1 -in "$signed" -out "$scratch/nested.exe"
     signed=$scratch/nested.exe
 fi
-# Whole or not at all: the signed file appears only now, in one rename on its own folder.
-cp "$signed" "$out.partial"
-mv "$out.partial" "$out"
+# Whole or not at all: the signed file appears only now, in one rename on its own folder,
+# from a name that mktemp made for this run alone (a link planted anywhere is never followed;
+# a link at $out itself is replaced, not written through).
+partial=$(mktemp -- "$(dirname -- "$out")/.$(basename -- "$out").XXXXXX")
+cat -- "$signed" > "$partial"
+chmod 644 -- "$partial"
+mv -f -- "$partial" "$out"
+partial=""
 echo "signed $in into $out ($(stat -c %s "$out") bytes; SHA-256$([ $nested -eq 1 ] && echo ", nested SHA-1")$([ -n "$timestamp" ] && echo ", time-stamped by $timestamp"))"

@@ -37,10 +37,15 @@ openssl pkey -in signer.key -aes256 -passout env:PASSWORD -out signer-encrypted.
 export SOFTHSM2_CONF=$state/softhsm2.conf
 mkdir tokens
 printf 'directories.tokendir = %s\nobjectstore.backend = file\n' "$state/tokens" > "$SOFTHSM2_CONF"
-softhsm2-util --init-token --free --label release --pin 4321 --so-pin 8765 >/dev/null
+export TOKEN_PIN=735917  # a token's PIN: like the password, never on a command line or traced
+softhsm2-util --init-token --free --label release --pin "$TOKEN_PIN" --so-pin 8765 >/dev/null
 openssl pkcs8 -topk8 -nocrypt -in signer.key -out signer.pk8
-softhsm2-util --import signer.pk8 --token release --label signer --id 01 --pin 4321 >/dev/null
-echo 4321 > pin
+softhsm2-util --import signer.pk8 --token release --label signer --id 01 --pin "$TOKEN_PIN" >/dev/null
+echo "$TOKEN_PIN" > pin
+# A forger's self-signed certificate with the release signer's very name.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout forged.key -out forged.pem -days 2 \
+    -subj "/O=Orvalent/CN=Orvalent test signer" 2>/dev/null
+signer_subject="/O=Orvalent/CN=Orvalent test signer"
 
 # launcher.exe as HEAD builds it; osslsigncode is seen through a wrapper that keeps its argv.
 "$scripts/build_commit.sh" HEAD tree
@@ -50,15 +55,17 @@ printf '#!/bin/sh\nprintf "%%s\\n" "$*" >> %s/argv\nexec osslsigncode "$@"\n' "$
 chmod +x osslsigncode
 export OSSLSIGNCODE=$state/osslsigncode
 sign() { "$scripts/sign.sh" --in "$unsigned" --url https://www.example.com/drivers "$@" > log 2>&1; }
+release() { "$scripts/verify-release.sh" "$1" --signer "$signer_subject" --ca-file ca.pem "${@:2}" > log 2>&1; }
 
 # ---- every way of signing gives a file that verifies ---------------------------------------
 token=(--cert signer.pem --pkcs11-module /usr/lib/softhsm/libsofthsm2.so
        --pkcs11-key "pkcs11:token=release;object=signer;type=private" --password-file pin)
-for way in p12 pem token nested; do
+for way in p12 pem token token-pin nested; do
     case $way in
         p12) sign --pkcs12 signer.p12 --password-file password --out $way.exe ;;
         pem) sign --cert signer.pem --key signer-encrypted.key --password-env PASSWORD --out $way.exe ;;
         token) sign "${token[@]}" --out $way.exe ;;
+        token-pin) sign "${token[@]:0:6}" --password-env TOKEN_PIN --out $way.exe ;;
         nested) sign --pkcs12 signer.p12 --password-env PASSWORD --nested-sha1 --out $way.exe ;;
     esac || { fail "signing with $way"; continue; }
     if verifies $way.exe && grep -q "Message digest algorithm *: SHA256" log; then
@@ -75,8 +82,15 @@ else
 fi
 [ "$(sha256sum < "$unsigned")" = "$before" ] && ok "the unsigned launcher.exe is untouched" ||
     fail "signing changed the unsigned launcher.exe"
-grep -qF "$PASSWORD" argv && fail "a password reached osslsigncode's command line" ||
-    ok "no password on osslsigncode's command line"
+grep -qF -e "$PASSWORD" -e "$TOKEN_PIN" argv && fail "a password or PIN reached osslsigncode's command line" ||
+    ok "no password or PIN on osslsigncode's command line"
+# Traced with bash -x, the password and the PIN stay out of the trace.
+bash -x "$scripts/sign.sh" --in "$unsigned" --url https://www.example.com/drivers --pkcs12 signer.p12 \
+    --password-env PASSWORD --out traced.exe > trace 2>&1 &&
+bash -x "$scripts/sign.sh" --in "$unsigned" --url https://www.example.com/drivers "${token[@]:0:6}" \
+    --password-env TOKEN_PIN --out traced-token.exe >> trace 2>&1 || fail "signing under bash -x"
+grep -qF -e "$PASSWORD" -e "$TOKEN_PIN" trace && fail "the password or the PIN is in the bash -x trace" ||
+    ok "neither the password nor the PIN is in a bash -x trace ($(wc -l < trace) lines)"
 
 # ---- what a signature proves ---------------------------------------------------------------
 flip p12.exe 0x500 flipped.exe
@@ -84,19 +98,64 @@ verifies flipped.exe && fail "a flipped byte still verifies" || ok "a flipped by
 osslsigncode remove-signature -in nested.exe -out removed.exe > log 2>&1
 cmp -s removed.exe "$unsigned" && ok "the signatures removed give back the unsigned launcher.exe" ||
     fail "the signatures removed differ from the unsigned launcher.exe"
-if "$scripts/verify-release.sh" nested.exe --ca-file ca.pem > log 2>&1 &&
-   grep -q "is the build of commit $(git -C "$scripts" rev-parse HEAD)" log; then
-    ok "verify-release.sh: $(tail -n 1 log)"
-else
-    fail "verify-release.sh on the build of HEAD"
-fi
+for genuine in p12.exe nested.exe; do
+    if release "$genuine" && grep -q "is the build of commit $(git -C "$scripts" rev-parse HEAD)" log; then
+        ok "verify-release.sh, $genuine: $(tail -n 1 log | cut -c1-80)..."
+    else
+        fail "verify-release.sh on $genuine, the build of HEAD"
+    fi
+done
+
+# Files that must not pass for the release, each made from a genuine one.
+# (osslsigncode says that a forged signature does not verify, and writes the file all the same.)
+{
+    osslsigncode extract-signature -in p12.exe -out genuine.sig
+    osslsigncode sign -certs forged.pem -key forged.key -h sha256 -in "$unsigned" -out forged.exe
+    osslsigncode attach-signature -nest -sigin genuine.sig -in forged.exe -out forged-first.exe
+    osslsigncode sign -nest -certs forged.pem -key forged.key -h sha256 -in p12.exe -out nested-forged.exe
+    osslsigncode add -addUnauthenticatedBlob -in p12.exe -out blob.exe
+} > forging.log 2>&1 || true
+python3 - <<'PYTHON'
+import struct
+image = bytearray(open("p12.exe", "rb").read())
+optional = struct.unpack_from("<I", image, 0x3C)[0] + 24
+checksummed = bytearray(image)
+struct.pack_into("<I", checksummed, optional + 64, 0xDEADBEEF)
+open("checksum.exe", "wb").write(checksummed)
+table = optional + 96 + 4 * 8  # the certificate table's directory entry (PE32)
+start, size = struct.unpack_from("<II", image, table)
+length = struct.unpack_from("<I", image, start)[0]
+image[start + length:start + length] = bytes(1 << 20)  # 1 MiB inside the certificate entry
+struct.pack_into("<I", image, start, length + (1 << 20))
+struct.pack_into("<II", image, table, start, size + (1 << 20))
+open("padded.exe", "wb").write(image)
+PYTHON
 flip "$unsigned" 0x600 other.exe
 sign --in other.exe --pkcs12 signer.p12 --password-file password --out other-signed.exe
-if ! "$scripts/verify-release.sh" other-signed.exe --ca-file ca.pem > log 2>&1 &&
-   grep -q "is not the build of commit" log; then
-    ok "verify-release.sh on another build: $(grep -o 'they differ.*' log)"
+while IFS='|' read -r name file words signer; do
+    if release "$file" ${signer:+--signer "$signer"}; then
+        fail "verify-release.sh passed $name"
+    elif ! grep -q -- "$words" log; then
+        fail "verify-release.sh on $name: the message does not say \"$words\""
+    else
+        ok "verify-release.sh refuses $name: $(grep -m1 -- "$words" log | cut -c1-100)"
+    fi
+done <<'CASES'
+a forged first signature before a genuine nested one|forged-first.exe|1 of the 2 signatures|
+a genuine file with a nested forged signature|nested-forged.exe|1 of the 2 signatures|
+an unauthenticated blob in the signature|blob.exe|unauthenticated data|
+a changed checksum|checksum.exe|the headers|
+1 MiB inside the certificate entry|padded.exe|the certificate table|
+another signer than the one expected|p12.exe|not by /O=Other|/O=Other/CN=Other signer
+another build|other-signed.exe|.text from|
+CASES
+for forged in forged-first.exe nested-forged.exe blob.exe; do
+    [ -f "$forged" ] || fail "$forged could not be made: $(tail -n 1 forging.log)"
+done
+if "$scripts/verify-release.sh" p12.exe --ca-file ca.pem > log 2>&1 || ! grep -q "no --signer" log; then
+    fail "verify-release.sh without a signer to expect"
 else
-    fail "verify-release.sh took another build for HEAD's"
+    ok "verify-release.sh without a signer to expect: refused"
 fi
 
 # ---- refusals: a clear reason, and nothing half-signed left behind --------------------------
@@ -108,8 +167,8 @@ while IFS='|' read -r name words arguments; do
         fail "$name: signed all the same"
     elif ! grep -qi -- "$words" log; then
         fail "$name: the message does not say \"$words\""
-    elif ls refused.exe* >/dev/null 2>&1; then
-        fail "$name: left $(ls refused.exe*)"
+    elif ls -A | grep -q refused; then
+        fail "$name: left $(ls -A | grep refused)"
     else
         ok "$name: refused, saying \"$(grep -m1 -i -- "$words" log | cut -c1-90)...\""
     fi
@@ -117,6 +176,7 @@ done <<'EOF'
 wrong password|password does not open|--pkcs12 signer.p12 --password-file wrong-password
 wrong PIN|PIN is wrong|--cert signer.pem --pkcs11-module /usr/lib/softhsm/libsofthsm2.so --pkcs11-key "pkcs11:token=release;object=signer;type=private" --password-file wrong-password
 missing certificate|no PKCS#12 file|--pkcs12 missing.p12 --password-file password
+both a password file and a variable|give the password once|--pkcs12 signer.p12 --password-file password --password-env PASSWORD
 unreachable time-stamp server|time-stamp server http://127.0.0.1:9/|--pkcs12 signer.p12 --password-file password --timestamp http://127.0.0.1:9/
 EOF
 if sign --pkcs12 signer.p12 --password-file password --out "$unsigned"; then
@@ -125,6 +185,48 @@ else
     [ "$(sha256sum < "$unsigned")" = "$before" ] && ok "refuses to sign over the unsigned file" ||
         fail "the unsigned launcher.exe changed"
 fi
+
+# ---- sign.sh's own files: only what it made, only where it is told --------------------------
+cp "$unsigned" victim.exe
+ln -s victim.exe linked.exe.partial  # a link where an earlier sign.sh put its partial file
+sign --pkcs12 signer.p12 --password-file password --out linked.exe &&
+    cmp -s victim.exe "$unsigned" && [ -L linked.exe.partial ] && verifies linked.exe &&
+    ok "a link beside --out is neither written through nor removed" ||
+    fail "a link beside --out: $(ls -l linked.exe* victim.exe | tr '\n' ' ')"
+cp "$unsigned" ./-launcher.exe
+if sign --in -launcher.exe --pkcs12 signer.p12 --password-file password --out ./-launcher.exe; then
+    fail "signed -launcher.exe over itself"
+else
+    cmp -s ./-launcher.exe "$unsigned" && ok "--in -launcher.exe is a file: refused as its own --out" ||
+        fail "-launcher.exe changed"
+fi
+sign --in -launcher.exe --pkcs12 signer.p12 --password-file password --out -signed.exe &&
+    verifies ./-signed.exe && ok "files named with a leading \"-\" are signed as files" ||
+    fail "signing -launcher.exe into -signed.exe"
+mkdir folder
+if sign --pkcs12 signer.p12 --password-file password --out folder || [ -n "$(ls -A folder)" ]; then
+    fail "--out a folder: $(ls -A folder)"
+else
+    ok "--out a folder: refused, nothing left in it"
+fi
+# A time-stamp server that takes the connection and never answers.
+python3 -c 'import socket
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(5)
+print(s.getsockname()[1], flush=True)
+connections = []
+while True: connections.append(s.accept())' > port &
+listener=$!
+for _ in $(seq 50); do [ -s port ] && break; sleep 0.1; done
+started=$SECONDS
+if SIGN_TIMEOUT=5 sign --pkcs12 signer.p12 --password-file password --out hung.exe \
+        --timestamp "http://127.0.0.1:$(cat port)/"; then
+    fail "a time-stamp server that never answers: signed all the same"
+elif ! grep -q "no answer within 5 s" log || ls -A | grep -q hung; then
+    fail "a time-stamp server that never answers: $(head -1 log), $(ls -A | grep hung)"
+else
+    ok "a time-stamp server that never answers: given up after $((SECONDS - started)) s, nothing left"
+fi
+kill $listener 2>/dev/null || true
 
 cp nested.exe signed/launcher.exe
 exit $failed
