@@ -18,6 +18,8 @@ use_launcher_build
 view=/reg:64
 [ "$build" = "$wine_repo/build/win32" ] && view=/reg:32
 echo "In a 64-bit Windows prefix: $build_note."
+echo "Like Windows 10 it has no progman.exe with a title, so the launcher waits for a window" \
+     "titled \"Program Manager\"; Wine shows none, so each start comes after the wait's full second."
 [ -f "$state/prefix/system.reg" ] || echo "(creating a Wine prefix, about ten seconds)"
 use_wine_prefix "$state" win64
 folder="$state/install/Quaverline Device"
