@@ -86,7 +86,7 @@ install_emulator() {
             echo "adding $suite to apt's sources for this install ($added)"
             {
                 printf 'Types: deb\nURIs: %s\nSuites: %s\nComponents: main\n' "$mirror" "$suite"
-                [ -f "$keyring" ] && printf 'Signed-By: %s\n' "$keyring"
+                if [ -f "$keyring" ]; then printf 'Signed-By: %s\n' "$keyring"; fi
             } | $sudo tee "$added" >/dev/null
             if ! $sudo apt-get update -qq; then
                 remove_source "$added"
@@ -103,6 +103,7 @@ install_emulator() {
     local status=0
     apt_install ${suite:+-t "$suite"} qemu-user-static || status=$?
     [ -z "$added" ] || remove_source "$added"
+    [ $status -eq 0 ] || how="no: qemu-user-static${suite:+ from $suite} could not be installed"
     return $status
 }
 
