@@ -357,7 +357,7 @@ static void TheShellWaitDependsOnTheVersion()
 // from run to run, so that a slow spell of the machine falls on both alike.
 static void ADirectXWindowEndsTheDirectXPollEarly()
 {
-    const int kRuns = 7;
+    const int kRuns = 11;
     std::string folder = gWork + "poll\\";
     SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.08.00.0400");
     SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", folder);
