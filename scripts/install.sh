@@ -22,9 +22,9 @@
 # answer ("ready: <root> (<Wine version>)" or "no: <why>") is kept in build/wine10 for
 # scripts/wine10.sh, which runs the Wine tests there.
 #
-# What it changes on a machine, and leaves so: the packages above; where the kernel refuses
-# 32-bit code, the i386 architecture in dpkg, qemu's emulator and its binfmt_misc entry
-# (until the next boot); the Wine 10 chroot. A backports source it has to add to apt for the
+# What it changes on a machine, and leaves so: the packages above; the i386 architecture in
+# dpkg and the i386 Wine, wherever 32-bit code runs; where the kernel refuses 32-bit code,
+# qemu's emulator and its binfmt_misc entry (until the next boot); the Wine 10 chroot. A backports source it has to add to apt for the
 # emulator is removed again after the install.
 set -euo pipefail
 cd "$(dirname "$0")/.."
