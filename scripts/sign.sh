@@ -106,20 +106,18 @@ trap 'exit 1' HUP INT QUIT TERM
 # ---- signing -------------------------------------------------------------------------------
 
 # Runs osslsigncode, within the time limit; on failure says why in words, with its own last
-# lines below. The password reaches it as the name of a pipe (printenv's argument is the
-# variable's name, not its value), so it lies in no file and on no command line.
+# lines below. A password in a variable reaches it on its standard input, through a pipe
+# (printenv's argument is the variable's name, not its value), so it lies in no file and on
+# no command line.
+readpass=$password_file
+[ -z "$password_env" ] || readpass=/dev/stdin
 sign() {  # sign <what> <osslsigncode arguments>
     local what=$1 status=0
     shift
-    if [ -n "$password_env" ]; then
+    { [ -z "$password_env" ] || printenv -- "$password_env"; } |
         timeout -k 5 "$timeout_seconds" "$osslsigncode" sign "${signer[@]}" \
-            -readpass <(printenv -- "$password_env") -n "$description" -i "$url" \
+            ${readpass:+-readpass "$readpass"} -n "$description" -i "$url" \
             ${timestamp:+-ts "$timestamp"} "$@" > "$scratch/log" 2>&1 || status=$?
-    else
-        timeout -k 5 "$timeout_seconds" "$osslsigncode" sign "${signer[@]}" \
-            ${password_file:+-readpass "$password_file"} -n "$description" -i "$url" \
-            ${timestamp:+-ts "$timestamp"} "$@" > "$scratch/log" 2>&1 || status=$?
-    fi
     [ $status -ne 0 ] || return 0
     local why="osslsigncode failed"
     if [ $status -eq 124 ] || [ $status -eq 137 ]; then

@@ -29,5 +29,5 @@ exec unshare --mount --propagation private -- bash -c '
     mkdir -p "$root$repo"
     mount --bind "$repo" "$root$repo"
     exec chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin \
-        LANG=C.UTF-8 XVFB_FIRST_DISPLAY=150 WINE_GENERATION="Wine of Debian 13, in a chroot" "$@"
+        XVFB_FIRST_DISPLAY=150 WINE_GENERATION="Wine of Debian 13, in a chroot" "$@"
 ' wine10 "$root" "$repo" "$@"

@@ -258,7 +258,12 @@ static const struct {
     char16_t wide;
     char lookAlike;
 } kBestFit[] = {{u'\u0141', 'L'}, {u'\uFF0E', '.'}, {u'\uFF3C', '\\'}};
-const char16_t kFirstDoubleByte = 0x4000;
+const char16_t kFirstDoubleByte = 0x4000;  // lead byte 0x80, trail byte 0x00
+
+static char16_t DoubleByteCharacter(unsigned char lead, unsigned char trail)
+{
+    return static_cast<char16_t>(kFirstDoubleByte + ((lead - 0x80) << 8) + trail);
+}
 
 static bool IsSimLeadByte(unsigned char byte)
 {
@@ -275,7 +280,7 @@ static std::u16string SimToWide(const std::string& text)
     for (size_t i = 0; i < text.size(); ++i) {
         unsigned char byte = static_cast<unsigned char>(text[i]);
         if (IsSimLeadByte(byte) && i + 1 < text.size())
-            wide += static_cast<char16_t>(kFirstDoubleByte + (byte << 8) + static_cast<unsigned char>(text[++i]) - 0x8000);
+            wide += DoubleByteCharacter(byte, static_cast<unsigned char>(text[++i]));
         else
             wide += static_cast<char16_t>(byte);
     }
@@ -286,13 +291,15 @@ static std::string SimToAnsi(const std::u16string& wide, bool bestFit)
 {
     std::string text;
     for (char16_t c : wide) {
-        unsigned lead = (c - kFirstDoubleByte + 0x8000u) >> 8;
+        unsigned lead = c >= kFirstDoubleByte ? 0x80 + ((c - kFirstDoubleByte) >> 8) : 0;
         char mapped = '?';
-        for (const auto& fit : kBestFit)
-            mapped = c == fit.wide && bestFit ? fit.lookAlike : mapped;
+        for (const auto& fit : kBestFit) {
+            if (c == fit.wide && bestFit)
+                mapped = fit.lookAlike;
+        }
         if (c < 0x80 || (c < 0x100 && gSim.leadBytes.empty()))
             text += static_cast<char>(c);
-        else if (c >= kFirstDoubleByte && lead < 0x100 && IsSimLeadByte(static_cast<unsigned char>(lead)))
+        else if (lead != 0 && lead < 0x100 && IsSimLeadByte(static_cast<unsigned char>(lead)))
             text += {static_cast<char>(lead), static_cast<char>(c & 0xFF)};
         else
             text += mapped;

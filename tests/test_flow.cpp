@@ -156,9 +156,8 @@ TEST_F(Flow, AFirstRunStartsOnlyFromTheFolderItRecorded)
             EXPECT_EQ(RunOnceData() != "(none)", c.starts && version[3] == '8') << name;
             EXPECT_EQ(SimCount("RegQueryValueExA QB62_INSTALL_PATH"), 1u) << name;
             for (const auto& child : gSim.processes)
-                EXPECT_EQ(child.application.rfind("C:\\bf\\A\\", 0) == 0 ||
-                              child.application.rfind("C:\\bf\\Lukasz\\", 0) == 0,
-                          true)
+                EXPECT_TRUE(child.application.rfind("C:\\bf\\A\\", 0) == 0 ||
+                            child.application.rfind("C:\\bf\\Lukasz\\", 0) == 0)
                     << name << ": " << child.application;
         }
     }

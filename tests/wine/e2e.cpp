@@ -95,10 +95,7 @@ static void SetWindowsVersion(const char* version)
         SetString(HKEY_CURRENT_USER, kAppDefaults, "Version", version);
     else
         DeleteValue(HKEY_CURRENT_USER, kAppDefaults, "Version");
-    if (WithoutProgman(version))
-        RemoveShellModule();
-    else
-        InstallShellModule(gTools + "progman.exe");
+    InstallShellModule(WithoutProgman(version) ? "" : gTools + "progman.exe");
     SetWindowTextA(gShellWindow, ShellTitle(version));
 }
 

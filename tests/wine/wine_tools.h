@@ -61,27 +61,21 @@ inline void LayOutInstallFolder(const std::string& folder, const std::string& la
 }
 
 // The launcher reads the shell's title from progman.exe in the system folder, else the
-// Windows folder: the tests' own goes in both (Wine's has no string 1). This program is
-// built for the launcher's architecture, so these are the folders the launcher sees.
+// Windows folder: the tests' own goes in both (Wine's has no string 1). Given no module, both
+// lose their progman.exe, Wine's own too, as on Windows Vista to 11. This program is built
+// for the launcher's architecture, so these are the folders the launcher sees.
 inline void InstallShellModule(const std::string& shellModule)
 {
     char folder[MAX_PATH];
     for (UINT (WINAPI* folderOf)(LPSTR, UINT) : {GetSystemDirectoryA, GetWindowsDirectoryA}) {
         UINT length = folderOf(folder, MAX_PATH);
-        if (length > 0 && length < MAX_PATH)
-            CopyFileA(shellModule.c_str(), (std::string(folder) + "\\progman.exe").c_str(), FALSE);
-    }
-}
-
-// Windows Vista to 11 have no progman.exe in either folder: neither do the prefixes of the
-// cases that stand for them (Wine's own placeholder goes too).
-inline void RemoveShellModule()
-{
-    char folder[MAX_PATH];
-    for (UINT (WINAPI* folderOf)(LPSTR, UINT) : {GetSystemDirectoryA, GetWindowsDirectoryA}) {
-        UINT length = folderOf(folder, MAX_PATH);
-        if (length > 0 && length < MAX_PATH)
-            DeleteFileA((std::string(folder) + "\\progman.exe").c_str());
+        if (length == 0 || length >= MAX_PATH)
+            continue;
+        std::string installed = std::string(folder) + "\\progman.exe";
+        if (shellModule.empty())
+            DeleteFileA(installed.c_str());
+        else
+            CopyFileA(shellModule.c_str(), installed.c_str(), FALSE);
     }
 }
 
