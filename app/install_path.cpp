@@ -17,16 +17,20 @@ void WriteInstallPath(const char* path)
     RegCloseKey(key);
 }
 
-// Whether a component of the path, between two backslashes, is "." or "..": Windows takes
-// either as a step, so such a path can name a folder above or beside the one written. Walked
-// a character at a time, so that a double-byte character's second byte is never taken for a
-// separator.
-static bool HasDotComponent(const char* text)
+// Whether a component of the path, between two backslashes, is "." or "..", or the path
+// holds a "/" anywhere. Windows takes "." and ".." for steps, so such a path can name a
+// folder above or beside the one written, and takes "/" for a separator too, so a "/" can
+// hide such a step ("C:\a/..\evil\"); Windows never names a folder with a "/", so the worker
+// never records one. Walked a character at a time, so that a double-byte character's second
+// byte is never taken for a separator (no second byte is ever a "/").
+static bool HasStepOrSlash(const char* text)
 {
     CPINFO codePage = {};
     ReadLeadBytes(&codePage);
     const char* start = text;
     for (const char* p = text; *p != '\0'; p = NextCharacter(codePage, p)) {
+        if (*p == '/')
+            return true;
         if (*p != '\\')
             continue;
         size_t length = static_cast<size_t>(p - start);
@@ -39,10 +43,10 @@ static bool HasDotComponent(const char* text)
 
 // A full folder path ending in a backslash, on a drive ("C:\...\") or a share
 // ("\\server\...\"), perhaps behind the prefix that asks Win32 to take a path as it
-// stands ("\\?\C:\...\", "\\?\UNC\server\...\"), with no "." or ".." component. Any
-// other "?" stands where a conversion met a character the ANSI code page cannot show; it is
-// never part of a file name (nor the second byte of a double-byte character), so such a path
-// can never be opened.
+// stands ("\\?\C:\...\", "\\?\UNC\server\...\"), with no "." or ".." component and no "/".
+// Any other "?" stands where a conversion met a character the ANSI code page cannot show; it
+// is never part of a file name (nor the second byte of a double-byte character), so such a
+// path can never be opened.
 bool IsInstallPath(const char* text)
 {
     bool share = text[0] == '\\' && text[1] == '\\' && text[2] != '\0';
@@ -53,7 +57,7 @@ bool IsInstallPath(const char* text)
     bool drive = ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z')) &&
                  text[1] == ':' && text[2] == '\\';
     return (drive || share) && EndsInBackslash(text) && !TextHasByte(text, '?') &&
-           !HasDotComponent(text);
+           !HasStepOrSlash(text);
 }
 
 // The name in the ANSI code page, or false when the code page cannot show it exactly. Best

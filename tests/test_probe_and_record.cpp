@@ -125,6 +125,9 @@ TEST_F(Record, ReadsOnlyAUsableFullFolderPath)
         {"C:\\bf\\.\\Device\\", REG_SZ, ""},
         {"\\\\?\\C:\\..\\Device\\", REG_SZ, ""},
         {"C:\\bf\\.hidden\\..x\\", REG_SZ, nullptr},  // names that begin with dots
+        {"C:\\a/..\\evil\\", REG_SZ, ""},  // "/" is a separator to Win32 too
+        {"C:\\a\\./..\\evil\\", REG_SZ, ""},
+        {"C:\\a/b\\", REG_SZ, ""},  // never in a name Windows gives a folder
         {"G:\\\x95\\.\\", REG_SZ, nullptr, true},  // "表.", not a separator and "."
         {"G:\\\x95\\.\\", REG_SZ, ""},             // code page 1252: "."
     };

@@ -639,6 +639,8 @@ enum Setup { kNothing, kDirectXKeyReadOnly, kRunOnceReadOnly, kNoRunOnceKey };
 static void HostileInputs()
 {
     const std::string folder = gWork + "hostile\\";
+    // Where a record that steps out of the folder with "/" would start a child from.
+    const std::string evil = gWork + "evil\\";
     const std::string dword("\x04\x09\x00\x00", 4);
     const std::string at225 = FolderOfLength(225), at226 = FolderOfLength(226);
     struct {
@@ -670,6 +672,10 @@ static void HostileInputs()
          "T:\\" + std::string(296, 'a') + "\\", kNothing, NULL, "(none)"},
         {"record without its backslash", REG_SZ, "4.08.00.0400", REG_SZ,
          folder.substr(0, folder.size() - 1), kNothing, NULL, "(none)"},
+        {"record \"hostile/..\\evil\\\"", REG_SZ, "4.09.00.0904", REG_SZ,
+         gWork + "hostile/..\\evil\\", kNothing, NULL, "(none)"},
+        {"record \"hostile\\./..\\evil\\\"", REG_SZ, "4.08.00.0400", REG_SZ,
+         gWork + "hostile\\./..\\evil\\", kNothing, NULL, "(none)"},
         {"record as REG_BINARY", REG_SZ, "4.08.00.0400", REG_BINARY, folder, kNothing, kSetupChild,
          folder + kDriverChild},
         {"driver installer path of 259 characters", REG_SZ, "4.09.00.0904", REG_SZ, at225,
@@ -689,7 +695,7 @@ static void HostileInputs()
     for (const auto& c : cases) {
         gCase = c.name;
         ++count;
-        for (const std::string& place : {folder, at225, at226})
+        for (const std::string& place : {folder, evil, at225, at226})
             LayOut(place);
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, kDirectXKey);
         if (c.versionType != 0)
@@ -713,7 +719,7 @@ static void HostileInputs()
         for (const char* child : {kDriverChild, kSetupChild}) {
             size_t expected = c.child && strcmp(child, c.child) == 0 ? 1 : 0;
             size_t starts = 0;  // a log past MAX_PATH cannot be deleted: count this run's lines
-            std::vector<std::string> places = {home};
+            std::vector<std::string> places = {home, evil};
             if (home != folder)
                 places.push_back(folder);
             for (const std::string& place : places) {
