@@ -2,7 +2,8 @@
 // compare the two on the way out: GCC (-fstack-protector-strong) through __stack_chk_guard
 // and __stack_chk_fail, cl and clang-cl (/GS) through __security_cookie and
 // __security_check_cookie. Without a C runtime nothing else sets the cookie or answers a
-// mismatch, so this does. Linked only into the Windows programs.
+// mismatch, so this does. The host tests link it too, against the simulated Win32, without
+// the compilers' hooks.
 #include "platform/win32.h"
 
 // Zero at start, as all static storage is, and so without room in the file; set at the entry
@@ -27,7 +28,7 @@ NO_STACK_COOKIE void SetStackCookie()
     // The ids are small and the counters' low bits change fastest: they go to both halves.
     cookie ^= static_cast<UINT_PTR>(GetCurrentProcessId()) << 16;
     cookie ^= GetCurrentThreadId();
-    cookie ^= counter.LowPart ^ counter.HighPart;
+    cookie ^= counter.LowPart ^ static_cast<DWORD>(counter.HighPart);
     cookie ^= static_cast<UINT_PTR>(GetTickCount()) << 16;
     if (cookie == 0 || cookie == kKnownCookie)
         cookie = kKnownCookie + 1;
@@ -35,7 +36,8 @@ NO_STACK_COOKIE void SetStackCookie()
 }
 
 // A frame's copy no longer matches: its stack was overrun. The process ends at once, as
-// Windows ends it, without returning into the frame and without telling any DLL.
+// Windows ends it, without returning into the frame and without telling any DLL (which
+// ExitProcess would: every DLL's detach would run in the overrun process).
 [[noreturn]] static void EndOverrunProcess()
 {
     for (;;)
@@ -48,8 +50,13 @@ extern "C" void __fastcall __security_check_cookie(UINT_PTR cookie)
     if (cookie != __security_cookie)
         EndOverrunProcess();
 }
-#else
+#elif defined(_WIN32)
 extern "C" [[noreturn]] void __stack_chk_fail(void)
+{
+    EndOverrunProcess();
+}
+#else
+void StackCookieMismatch()
 {
     EndOverrunProcess();
 }

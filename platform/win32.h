@@ -59,6 +59,7 @@ typedef const char* LPCSTR;
 typedef void* LPVOID;
 typedef void* HANDLE;
 typedef uintptr_t WPARAM;
+typedef uintptr_t UINT_PTR;
 typedef intptr_t LPARAM;
 typedef intptr_t INT_PTR;
 typedef struct SimHwnd* HWND;
@@ -141,6 +142,14 @@ typedef struct {
     BYTE wReserved;
 } OSVERSIONINFOEXA;
 
+typedef union {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    };
+    long long QuadPart;
+} LARGE_INTEGER;
+
 typedef struct {
     UINT MaxCharSize;
     BYTE DefaultChar[MAX_DEFAULTCHAR];
@@ -217,10 +226,22 @@ BOOL FreeLibrary(HMODULE module);
 HMODULE GetModuleHandleA(LPCSTR moduleName);
 LPSTR GetCommandLineA(void);
 void ExitProcess(UINT exitCode);
+HANDLE GetCurrentProcess(void);
+BOOL TerminateProcess(HANDLE process, UINT exitCode);
+DWORD GetCurrentProcessId(void);
+DWORD GetCurrentThreadId(void);
+DWORD GetTickCount(void);
+BOOL QueryPerformanceCounter(LARGE_INTEGER* counter);
 UINT GetACP(void);
 BOOL GetCPInfo(UINT codePage, CPINFO* info);
 
 #define NO_STACK_COOKIE
+
+// No compiler reads it here: the host tests read what SetStackCookie set, and call what the
+// compilers' checks call on a mismatch.
+extern UINT_PTR gStackCookie;
+#define STACK_COOKIE gStackCookie
+[[noreturn]] void StackCookieMismatch();
 
 #endif
 

@@ -45,7 +45,10 @@ protected:
     static UINT RunLauncher(const std::string& commandLine)
     {
         gSim.commandLine = commandLine;
-        StartLauncher();
+        try {
+            StartLauncher();
+        } catch (const SimProcessEnded&) {
+        }
         return gSim.exited ? gSim.exitCode : 0xDEADBEEF;
     }
 

@@ -28,12 +28,21 @@ bool SameText(const std::string& a, const std::string& b)
     return strcasecmp(a.c_str(), b.c_str()) == 0;
 }
 
+HANDLE const kCurrentProcess = reinterpret_cast<HANDLE>(~uintptr_t{0});  // as Windows has it
+
+void Log(const std::string& entry)
+{
+    if (gSim.log.empty())
+        gSim.cookieAtFirstCall = gStackCookie;
+    gSim.log.push_back(entry);
+}
+
 // Counts a call that can fail and says whether this is the one to fail.
 bool Fails(const char* call)
 {
     if (++gSim.fallibleCalls != gSim.failAt)
         return false;
-    gSim.log.push_back(std::string("FAIL ") + call);
+    Log(std::string("FAIL ") + call);
     return true;
 }
 
@@ -159,7 +168,7 @@ size_t SimLogIndex(const std::string& start)
 LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM access, HKEY* key)
 {
     RecordRegCall("open", root, subKey, access);
-    gSim.log.push_back(std::string("RegOpenKeyExA ") + subKey);
+    Log(std::string("RegOpenKeyExA ") + subKey);
     if (Fails("RegOpenKeyExA"))
         return ERROR_ACCESS_DENIED;
     SimKey* found = FindKey(root, subKey);
@@ -175,7 +184,7 @@ LONG RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR keyClass, DWORD opti
                      REGSAM access, void* security, HKEY* key, DWORD*)
 {
     RecordRegCall("create", root, subKey, access);
-    gSim.log.push_back(std::string("RegCreateKeyExA ") + subKey);
+    Log(std::string("RegCreateKeyExA ") + subKey);
     if (Fails("RegCreateKeyExA") || keyClass != nullptr || security != nullptr ||
         options != REG_OPTION_NON_VOLATILE)
         return ERROR_ACCESS_DENIED;
@@ -193,7 +202,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD*, DWORD* type, BYTE* data, DW
     const auto* open = FromHandle(key);
     RecordRegCall("query", open ? open->first : nullptr, open ? open->second : "", 0, name, 0,
                   "", size ? *size : 0);
-    gSim.log.push_back(std::string("RegQueryValueExA ") + name);
+    Log(std::string("RegQueryValueExA ") + name);
     if (Fails("RegQueryValueExA") || !open) {
         if (data && size)
             memset(data, 0xCC, *size);  // what a failed read leaves is never to be trusted
@@ -222,7 +231,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, 
     std::string bytes(reinterpret_cast<const char*>(data), size);
     RecordRegCall("set", open ? open->first : nullptr, open ? open->second : "", 0, name, type,
                   bytes, size);
-    gSim.log.push_back(std::string("RegSetValueExA ") + name);
+    Log(std::string("RegSetValueExA ") + name);
     if (Fails("RegSetValueExA") || !open)
         return ERROR_ACCESS_DENIED;
     SimSetValue(open->first, open->second, name, type, bytes);
@@ -240,7 +249,7 @@ LONG RegCloseKey(HKEY key)
 // A folder that a call reports: the length, or the capacity it needs when it does not fit.
 static UINT CopyFolder(const char* call, const std::string& folder, LPSTR buffer, UINT capacity)
 {
-    gSim.log.push_back(call);
+    Log(call);
     if (Fails(call))
         return 0;
     UINT length = static_cast<UINT>(folder.size());
@@ -322,7 +331,7 @@ DWORD GetCurrentDirectoryA(DWORD capacity, LPSTR buffer)
 
 DWORD GetCurrentDirectoryW(DWORD capacity, LPWSTR buffer)
 {
-    gSim.log.push_back("GetCurrentDirectoryW");
+    Log("GetCurrentDirectoryW");
     if (gSim.platformId == VER_PLATFORM_WIN32_WINDOWS) {  // a stub on Windows 95 to Me
         gSim.lastError = ERROR_CALL_NOT_IMPLEMENTED;
         return 0;
@@ -342,7 +351,7 @@ DWORD GetCurrentDirectoryW(DWORD capacity, LPWSTR buffer)
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR text,
                         int capacity, LPCSTR defaultChar, BOOL* usedDefaultChar)
 {
-    gSim.log.push_back("WideCharToMultiByte " + std::to_string(flags));
+    Log("WideCharToMultiByte " + std::to_string(flags));
     if (Fails("WideCharToMultiByte") || codePage != CP_ACP || wideCount != -1 || defaultChar ||
         usedDefaultChar || (flags & ~WC_NO_BEST_FIT_CHARS) != 0 ||
         (flags != 0 && gSim.refusesNoBestFit)) {
@@ -361,7 +370,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int count, LPWSTR wide,
                         int capacity)
 {
-    gSim.log.push_back("MultiByteToWideChar");
+    Log("MultiByteToWideChar");
     if (Fails("MultiByteToWideChar") || codePage != CP_ACP || flags != 0 || count != -1) {
         gSim.lastError = ERROR_INVALID_FLAGS;
         return 0;
@@ -387,7 +396,7 @@ UINT GetWindowsDirectoryA(LPSTR buffer, UINT capacity)
 
 BOOL SetCurrentDirectoryA(LPCSTR path)
 {
-    gSim.log.push_back(std::string("SetCurrentDirectoryA ") + path);
+    Log(std::string("SetCurrentDirectoryA ") + path);
     if (Fails("SetCurrentDirectoryA"))
         return FALSE;
     std::string folder = path;
@@ -402,7 +411,7 @@ BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, void*, void*, BOOL in
                     DWORD creationFlags, LPVOID, LPCSTR currentDirectory, STARTUPINFOA* startup,
                     PROCESS_INFORMATION* process)
 {
-    gSim.log.push_back(std::string("CreateProcessA ") + (application ? application : "(null)"));
+    Log(std::string("CreateProcessA ") + (application ? application : "(null)"));
     SimProcess started = {application ? application : "",
                           commandLine ? commandLine : "(null)",
                           currentDirectory ? currentDirectory : "(null)",
@@ -425,7 +434,7 @@ BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, void*, void*, BOOL in
 HANDLE CreateThread(void*, size_t, LPTHREAD_START_ROUTINE routine, LPVOID parameter, DWORD,
                     DWORD* threadId)
 {
-    gSim.log.push_back("CreateThread");
+    Log("CreateThread");
     if (Fails("CreateThread") || !gSim.threadsCanStart || threadId == nullptr)
         return nullptr;
     *threadId = 0x77;
@@ -436,12 +445,12 @@ HANDLE CreateThread(void*, size_t, LPTHREAD_START_ROUTINE routine, LPVOID parame
 void Sleep(DWORD milliseconds)
 {
     gSim.sleeps.push_back(milliseconds);
-    gSim.log.push_back("Sleep " + std::to_string(milliseconds));
+    Log("Sleep " + std::to_string(milliseconds));
 }
 
 BOOL EnumWindows(WNDENUMPROC callback, LPARAM extra)
 {
-    gSim.log.push_back("EnumWindows");
+    Log("EnumWindows");
     if (Fails("EnumWindows"))
         return FALSE;
     ++gSim.searches;
@@ -475,7 +484,7 @@ int GetWindowTextA(HWND handle, LPSTR buffer, int capacity)
 INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR templateName, HWND owner, DLGPROC procedure,
                         LPARAM initParam)
 {
-    gSim.log.push_back("DialogBoxParamA " +
+    Log("DialogBoxParamA " +
                        std::to_string(reinterpret_cast<uintptr_t>(templateName)));
     if (Fails("DialogBoxParamA") || owner != nullptr)
         return -1;
@@ -499,13 +508,13 @@ INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR templateName, HWND owner, DLGPROC proc
         if (Deliver(procedure, message, 0))
             return gSim.dialogResult;
     }
-    gSim.log.push_back("DialogBoxParamA hung");
+    Log("DialogBoxParamA hung");
     return -1;
 }
 
 BOOL EndDialog(HWND dialog, INT_PTR result)
 {
-    gSim.log.push_back("EndDialog " + std::to_string(result));
+    Log("EndDialog " + std::to_string(result));
     if (dialog != kDialog)
         return FALSE;
     gSim.dialogEnded = true;
@@ -515,7 +524,7 @@ BOOL EndDialog(HWND dialog, INT_PTR result)
 
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    gSim.log.push_back("PostMessageA " + std::to_string(message));
+    Log("PostMessageA " + std::to_string(message));
     if (window != kDialog || wParam != 0 || lParam != 0)
         return FALSE;
     gPosted.push_back(message);
@@ -524,13 +533,13 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 
 void PostQuitMessage(int exitCode)
 {
-    gSim.log.push_back("PostQuitMessage " + std::to_string(exitCode));
+    Log("PostQuitMessage " + std::to_string(exitCode));
     gSim.quitPosted = true;
 }
 
 BOOL GetVersionExA(OSVERSIONINFOA* info)
 {
-    gSim.log.push_back("GetVersionExA " + std::to_string(info->dwOSVersionInfoSize));
+    Log("GetVersionExA " + std::to_string(info->dwOSVersionInfoSize));
     if (Fails("GetVersionExA"))
         return FALSE;
     bool extended = info->dwOSVersionInfoSize == sizeof(OSVERSIONINFOEXA);
@@ -546,7 +555,7 @@ BOOL GetVersionExA(OSVERSIONINFOA* info)
 // Reached only through GetProcAddress on shell32, as the launcher reaches it.
 static BOOL SimShellExecuteExA(SHELLEXECUTEINFOA* info)
 {
-    gSim.log.push_back(std::string("ShellExecuteExA ") + (info->lpFile ? info->lpFile : "(null)"));
+    Log(std::string("ShellExecuteExA ") + (info->lpFile ? info->lpFile : "(null)"));
     gSim.shellStarts.push_back({*info, info->lpFile ? info->lpFile : "(null)",
                                 info->lpParameters ? info->lpParameters : "(null)",
                                 info->lpDirectory ? info->lpDirectory : "(null)"});
@@ -556,7 +565,7 @@ static BOOL SimShellExecuteExA(SHELLEXECUTEINFOA* info)
 // Reached only through GetProcAddress on kernel32.
 static BOOL SimSetDefaultDllDirectories(DWORD directoryFlags)
 {
-    gSim.log.push_back("SetDefaultDllDirectories " + std::to_string(directoryFlags));
+    Log("SetDefaultDllDirectories " + std::to_string(directoryFlags));
     gSim.defaultDllDirectories = directoryFlags;
     return TRUE;
 }
@@ -610,7 +619,7 @@ static bool EndsWith(const std::string& text, const std::string& end)
 
 HMODULE LoadLibraryA(LPCSTR fileName)
 {
-    gSim.log.push_back(std::string("LoadLibraryA ") + fileName);
+    Log(std::string("LoadLibraryA ") + fileName);
     if (Fails("LoadLibraryA"))
         return nullptr;
     return LoadModule(fileName);
@@ -618,7 +627,7 @@ HMODULE LoadLibraryA(LPCSTR fileName)
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name)
 {
-    gSim.log.push_back(std::string("GetProcAddress ") + name);
+    Log(std::string("GetProcAddress ") + name);
     if (Fails("GetProcAddress"))
         return nullptr;
     if (module == kKernel32 && gSim.hasDefaultDllDirectories &&
@@ -638,7 +647,7 @@ DWORD GetLastError(void)
 
 HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE, DWORD flags)
 {
-    gSim.log.push_back(std::string("LoadLibraryExA ") + fileName + " " + std::to_string(flags));
+    Log(std::string("LoadLibraryExA ") + fileName + " " + std::to_string(flags));
     if (Fails("LoadLibraryExA"))
         return nullptr;
     return LoadModule(fileName);
@@ -646,7 +655,7 @@ HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE, DWORD flags)
 
 int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int capacity)
 {
-    gSim.log.push_back("LoadStringA " + std::to_string(id) + " " + std::to_string(capacity));
+    Log("LoadStringA " + std::to_string(id) + " " + std::to_string(capacity));
     const SimModule* file = ModuleOf(module);
     if (Fails("LoadStringA") || !file || id != 1 || file->string1.empty() || capacity <= 0)
         return 0;
@@ -668,7 +677,7 @@ HMODULE GetModuleHandleA(LPCSTR moduleName)
 {
     if (!moduleName)
         return reinterpret_cast<HMODULE>(uintptr_t{0x400000});
-    gSim.log.push_back(std::string("GetModuleHandleA ") + moduleName);
+    Log(std::string("GetModuleHandleA ") + moduleName);
     if (Fails("GetModuleHandleA") || !SameText(moduleName, "kernel32.dll"))
         return nullptr;
     return kKernel32;
@@ -679,15 +688,49 @@ LPSTR GetCommandLineA(void)
     return &gSim.commandLine[0];
 }
 
-void SetStackCookie()
-{
-    gSim.log.push_back("SetStackCookie");
-}
-
 void ExitProcess(UINT exitCode)
 {
+    Log("ExitProcess " + std::to_string(exitCode));
     gSim.exited = true;
     gSim.exitCode = exitCode;
+    throw SimProcessEnded{};
+}
+
+HANDLE GetCurrentProcess(void)
+{
+    return kCurrentProcess;
+}
+
+BOOL TerminateProcess(HANDLE process, UINT exitCode)
+{
+    Log(std::string("TerminateProcess ") + (process == kCurrentProcess ? "itself " : "another ") +
+        std::to_string(exitCode));
+    if (process != kCurrentProcess)
+        return FALSE;
+    gSim.exited = true;
+    gSim.exitCode = exitCode;
+    throw SimProcessEnded{};
+}
+
+DWORD GetCurrentProcessId(void)
+{
+    return gSim.processId;
+}
+
+DWORD GetCurrentThreadId(void)
+{
+    return gSim.threadId;
+}
+
+DWORD GetTickCount(void)
+{
+    return gSim.tickCount;
+}
+
+BOOL QueryPerformanceCounter(LARGE_INTEGER* counter)
+{
+    counter->QuadPart = gSim.performanceCounter;
+    return TRUE;
 }
 
 UINT GetACP(void)

@@ -114,6 +114,12 @@ struct SimWorld {
     bool exited = false;
     UINT exitCode = 0;
 
+    // What the stack cookie is made from, and what it was when the run's first call was
+    // logged.
+    DWORD processId = 0x1A4, threadId = 0x1B8, tickCount = 0x00C0FFEE;
+    long long performanceCounter = 0x0123456789ABLL;
+    UINT_PTR cookieAtFirstCall = 0;
+
     // Fault injection.
     DWORD createProcessError = 0;  // not 0: every CreateProcessA fails with it
     unsigned failAt = 0;  // 0: nothing fails
@@ -121,6 +127,10 @@ struct SimWorld {
 };
 
 extern SimWorld gSim;
+
+// ExitProcess, and TerminateProcess of the process itself, never return: they throw this,
+// which the tests catch where the process would have ended.
+struct SimProcessEnded {};
 
 void SimReset();
 void SimAddKey(HKEY root, const std::string& path, bool readOnly = false);

@@ -38,19 +38,67 @@ TEST_F(Flow, TheStackCookieAndThenTheDllSearchComeFirstOfAll)
         gSim.hasDefaultDllDirectories = offered;
         gSim.currentDirectory = "C:\\Games\\Device";
         GiveDirectX("4.09.00.0904");
+        gStackCookie = 0;
         EXPECT_EQ(RunLauncher("launcher.exe"), 1u) << offered;
         ASSERT_GE(gSim.log.size(), 4u);
-        EXPECT_EQ(gSim.log[0], "SetStackCookie") << offered;
-        EXPECT_EQ(SimCount("SetStackCookie"), 1u) << offered;
-        EXPECT_EQ(gSim.log[1], "GetModuleHandleA kernel32.dll") << offered;
-        EXPECT_EQ(gSim.log[2], "GetProcAddress SetDefaultDllDirectories") << offered;
-        EXPECT_EQ(SimLogIndex("SetDefaultDllDirectories 2048"), offered ? 3u : std::string::npos);
+        EXPECT_NE(gSim.cookieAtFirstCall, 0u) << offered;
+        EXPECT_EQ(gSim.cookieAtFirstCall, gStackCookie) << "set once, before the first call";
+        EXPECT_EQ(gSim.log[0], "GetModuleHandleA kernel32.dll") << offered;
+        EXPECT_EQ(gSim.log[1], "GetProcAddress SetDefaultDllDirectories") << offered;
+        EXPECT_EQ(SimLogIndex("SetDefaultDllDirectories 2048"), offered ? 2u : std::string::npos);
         EXPECT_EQ(SimCount("SetDefaultDllDirectories"), offered ? 1u : 0u);
         EXPECT_TRUE(gSim.dialogShown) << offered;
         ASSERT_EQ(gSim.processes.size(), 1u) << offered;
         EXPECT_EQ(gSim.processes[0].application,
                   "C:\\Games\\Device\\PX_Drivers\\QuaverlineDrivers40.exe");
     }
+}
+
+// The cookie changes with each thing it is made from, and is never 0 nor the value that
+// every copy of cl's runtime starts from. A mismatch ends the process at once with
+// 0xC0000409, as Windows ends it: through TerminateProcess, which tells no DLL, never through
+// ExitProcess, which would run every DLL's detach in the overrun process.
+TEST_F(Flow, TheStackCookieChangesWithItsSourcesAndAMismatchEndsTheProcessAtOnce)
+{
+    const struct {
+        const char* source;
+        void (*change)();
+    } cases[] = {
+        {"nothing", [] {}},
+        {"the process id", [] { ++gSim.processId; }},
+        {"the thread id", [] { ++gSim.threadId; }},
+        {"the tick count", [] { ++gSim.tickCount; }},
+        {"the counter's low half", [] { ++gSim.performanceCounter; }},
+        {"the counter's high half", [] { gSim.performanceCounter += 1LL << 32; }},
+    };
+    UINT_PTR first = 0;
+    for (const auto& c : cases) {
+        SetUp();
+        c.change();
+        gStackCookie = 0;
+        EXPECT_EQ(RunLauncher("launcher.exe 2"), 1u) << c.source;
+        EXPECT_NE(gStackCookie, 0u) << c.source;
+        EXPECT_NE(gStackCookie, 0xBB40E64Eu) << c.source;
+        if (first == 0)
+            first = gStackCookie;
+        else
+            EXPECT_NE(gStackCookie, first) << c.source << " changed, the cookie did not";
+    }
+    SetUp();
+    RunLauncher("launcher.exe 2");
+    EXPECT_EQ(gStackCookie, first) << "the same sources, the same place on the stack";
+
+    SetUp();
+    bool ended = false;
+    try {
+        StackCookieMismatch();
+    } catch (const SimProcessEnded&) {
+        ended = true;
+    }
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(gSim.exitCode, 0xC0000409u);
+    EXPECT_EQ(SimCount("TerminateProcess itself 3221226505"), 1u);
+    EXPECT_EQ(SimCount("ExitProcess"), 0u);
 }
 
 TEST_F(Flow, OnlyANewerDirectXTakesTheDriverBranch)
@@ -202,6 +250,8 @@ TEST_F(Flow, EachBranchPollsForItsWindowBeforeItsLaunch)
         {false, nullptr, 100, 100},
         // The DirectX branch looks for its setup's window, and for nothing else.
         {true, "Setup - Microsoft(R) DirectX(R) 9.0c", 1, 0},
+        {true, "Setup Microsoft(R) DirectX(R) 9.0c", 1, 0},
+        {true, "Microsoft(R) DirectX 9.0c Runtime", 100, 100},  // not the whole fragment
         {true, "Program Manager", 100, 100},
     };
     for (const auto& c : cases) {

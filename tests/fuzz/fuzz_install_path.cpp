@@ -31,7 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
                 data[1] & 1 ? "4.09.00.0904" : "4.08.00.0400");
     SimAddWindow("Program Manager");
     gSim.commandLine = "launcher.exe 2";
-    StartLauncher();
+    try {
+        StartLauncher();
+    } catch (const SimProcessEnded&) {
+    }
     FUZZ_CHECK(gSim.exited && gSim.exitCode == 1);
     FUZZ_CHECK(gSim.openKeys == 0);
     const std::string driver = "PX_Drivers\\QuaverlineDrivers40.exe";
