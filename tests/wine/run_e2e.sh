@@ -19,6 +19,9 @@
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/wine_prefix.sh"
 case=$1 state=$(realpath -m "$2")
+# What the driver printed, for tests/wine/planted_report.sh; none where this run is skipped.
+log=$state/e2e-$case.log
+rm -f "$log"
 skip() { echo "skipped: $*"; exit 77; }
 # Wine names Unix files in the locale's character set: UTF-8, so that folders named with any
 # letter can be made (the ANSI code page stays 1252 but where a case sets another).
@@ -71,7 +74,8 @@ map_drive r "$state/root"
 status=0
 xvfb-run -a -n "${XVFB_FIRST_DISPLAY:-99}" -s "-screen 0 1024x768x24" "$wine" "$build/tests/wine/e2e.exe" "${options[@]}" \
     "Z:$launcher" "Z:$shipped/launcher.exe" "Z:$build/tests/wine/" 'T:\' 'R:\' \
-    "Z:$picture" || status=$?
+    "Z:$picture" | tee "$log.partial" || status=$?
+mv -f "$log.partial" "$log"
 "$wineserver" -k 2>/dev/null || true
 if command -v convert >/dev/null && [ -f "$picture" ]; then
     convert "$picture" "${picture%.bmp}.png" && echo "splash picture: ${picture%.bmp}.png"

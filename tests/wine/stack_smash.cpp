@@ -4,9 +4,12 @@
 //   other text   copies the text into a 16-byte stack buffer without a bound and exits 0:
 //                a long one overruns the buffer, and the process must end with 0xC0000409
 //                before the overrun frame returns.
+// First it loads detach_probe.dll where one lies beside it (the tests' DLL that records its
+// detach): an ordinary exit tells it, the end of an overrun process must not.
 #include "platform/win32.h"
 
 const unsigned kSmallBuffer = 16;
+static const char kDetachProbe[] = "detach_probe.dll";
 
 static const char* ArgumentTail(const char* commandLine)
 {
@@ -38,6 +41,7 @@ static void CopyWithoutBound(const char* text)
 extern "C" NO_STACK_COOKIE void WINAPI StartLauncher(void)
 {
     SetStackCookie();
+    LoadLibraryA(kDetachProbe);
     const char* tail = ArgumentTail(GetCommandLineA());
     if (tail[0] == 'c' && tail[1] == 'o' && tail[2] == 'o' && tail[3] == 'k' && tail[4] == 'i' &&
         tail[5] == 'e' && tail[6] == '\0')
