@@ -3,7 +3,8 @@
 # the working tree or of an earlier build), with the toolchain of scripts/install.sh, and
 # with nothing of the caller's own settings: git's line-ending conversions are off (the
 # repository's .gitattributes keeps every file's bytes too), and CFLAGS, CXXFLAGS, LDFLAGS
-# and the like are cleared, so that any machine builds the same bytes.
+# and the like are cleared, so that any machine builds the same bytes. The copy has no git, so
+# the commit its version resource names is handed to the build.
 # Usage: build_commit.sh <commit> <empty folder> [preset]; leaves
 # <folder>/build/<preset>/launcher.exe. The preset is win32, the shipped build, unless given.
 set -euo pipefail
@@ -18,4 +19,5 @@ git -C "$repository" -c core.autocrlf=false -c core.eol=lf archive "$hash" | tar
 (cd -- "$tree" &&
     env -u CFLAGS -u CXXFLAGS -u CPPFLAGS -u LDFLAGS -u RCFLAGS -u CMAKE_BUILD_TYPE \
         -u CMAKE_GENERATOR -u CMAKE_TOOLCHAIN_FILE -u CC -u CXX \
-        sh -c "cmake --preset '$preset' >/dev/null && cmake --build --preset '$preset' --target launcher >/dev/null")
+        sh -c "cmake --preset '$preset' --no-warn-unused-cli -DLAUNCHER_COMMIT=$hash >/dev/null &&
+               cmake --build --preset '$preset' --target launcher >/dev/null")

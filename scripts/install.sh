@@ -4,7 +4,8 @@
 # compilers, 64-bit Wine, Xvfb, ImageMagick (for the splash picture as PNG), the locale
 # sources (for a Japanese code page under Wine), LLVM 14's clang-cl, lld-link and tools (for
 # the MSVC branch's build), and for signing a release osslsigncode and openssl, with SoftHSM2
-# and OpenSSL's PKCS#11 engine for the tests' token.
+# and OpenSSL's PKCS#11 engine for the tests' token, and asn1crypto for Debian's python3 (the
+# release scripts read a signature's structure with it).
 #
 # It also finds out how this machine runs 32-bit code, so that the shipped 32-bit
 # launcher.exe runs under the i386 Wine:
@@ -42,7 +43,7 @@ need=()
 for package in cmake g++ make libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 \
                g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64 xvfb xauth imagemagick \
                clang libclang-rt-14-dev clang-tools-14 lld-14 llvm-14 locales python3 libc6-i386 \
-               openssl osslsigncode softhsm2 libengine-pkcs11-openssl debootstrap; do
+               openssl osslsigncode softhsm2 libengine-pkcs11-openssl python3-asn1crypto debootstrap; do
     have "$package" || need+=("$package")
 done
 if [ ${#need[@]} -gt 0 ]; then

@@ -25,10 +25,15 @@
 #                            SIGN_TIMEOUT seconds (60) is given up
 #   --nested-sha1            add a nested SHA-1 signature after the SHA-256 one, for Windows
 #                            Vista and 7 machines without SHA-2 support
-# Every path may begin with "-": it is a file name all the same. The signed file is written
-# under a name of its own in the output's folder and renamed into place; nothing else in that
-# folder is ever written or removed. OSSLSIGNCODE names another osslsigncode.
+# Every option may be given as --name=value too. Every path may begin with "-": it is a file
+# name all the same. The signed file is written through a file that this script creates in
+# the output's folder and renames into place (scripts/release_file.py write); nothing else in
+# that folder is ever written or removed, and a folder where another user could swap that
+# file first (writable by others and not sticky, or another user's) is refused. It says
+# which commit the build names, and warns when that is a tree with changes or not HEAD.
+# OSSLSIGNCODE names another osslsigncode.
 set -euo pipefail
+scripts=$(cd "$(dirname "$0")" && pwd)
 osslsigncode=${OSSLSIGNCODE:-osslsigncode}
 timeout_seconds=${SIGN_TIMEOUT:-60}
 die() { echo "sign.sh: $*" >&2; exit 1; }
@@ -36,10 +41,13 @@ die() { echo "sign.sh: $*" >&2; exit 1; }
 # option.
 as_path() { case $1 in -*) printf './%s' "$1" ;; *) printf '%s' "$1" ;; esac; }
 
-in=$(realpath -m -- "$(dirname -- "$0")/../build/win32/launcher.exe") out="" url="" timestamp="" nested=0
+in=$(realpath -m -- "$scripts/../build/win32/launcher.exe") out="" url="" timestamp="" nested=0
 description="Quaverline driver setup"
 pkcs12="" cert="" key="" module="" token_key="" password_file="" password_env=""
 while [ $# -gt 0 ]; do
+    case $1 in
+        --*=*) set -- "${1%%=*}" "${1#*=}" "${@:2}" ;;  # --name=value: the same as two words
+    esac
     [ $# -ge 2 ] || [ "$1" = --nested-sha1 ] || die "$1 needs a value"
     case $1 in
         --in) in=$(as_path "$2") ;;
@@ -95,12 +103,38 @@ fi
 [ -z "$password_file" ] || [ -z "$password_env" ] ||
     die "give the password once: --password-file or --password-env"
 [ -z "$password_file" ] || readable "password file" "$password_file"
+if [ -n "$password_file" ] && [ $((0$(stat -L -c %a -- "$password_file") & 044)) -ne 0 ]; then
+    echo "sign.sh: warning: the password file $password_file can be read by others" \
+         "($(stat -L -c %A -- "$password_file")): make it yours alone (chmod 600)" >&2
+fi
 [ -z "$password_env" ] || [ -n "${!password_env+set}" ] ||
     die "the environment variable $password_env is not set"
 
+# Debian's python3 (another python3 may come first on PATH).
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
+folder=$("$python" "$scripts/release_file.py" folder "$out") || die "nothing was written: $folder"
+# Which commit the build names, before anything is signed.
+named=$("$python" "$scripts/release_file.py" commit "$in") || named="unreadable ($named)"
+head=$(git -C "$scripts" rev-parse --verify --quiet HEAD 2>/dev/null) || head=""
+case $named in
+    commit\ *)
+        echo "signing $in, the build of commit ${named#commit }"
+        [ -z "$head" ] || [ "${named#commit }" = "$head" ] ||
+            echo "sign.sh: warning: that is not this repository's HEAD ($head)" >&2 ;;
+    changed\ *)
+        echo "sign.sh: warning: $in was built from a tree with changes to commit" \
+             "${named#changed }: verify-release.sh will prove no commit of it" >&2 ;;
+    unknown)
+        echo "sign.sh: warning: $in names no commit (it was built outside a git checkout):" \
+             "verify-release.sh will prove no commit of it" >&2 ;;
+    *)
+        echo "sign.sh: warning: the commit $in names is $named: verify-release.sh will" \
+             "prove no commit of it" >&2 ;;
+esac
+
 scratch=$(mktemp -d)  # private to this user: the signature until it is whole
-partial=""            # the signed file under a name of this run's, until it is renamed
-trap 'rm -rf -- "$scratch"; [ -z "$partial" ] || rm -f -- "$partial"' EXIT
+trap 'rm -rf -- "$scratch"' EXIT
 trap 'exit 1' HUP INT QUIT TERM
 
 # ---- signing -------------------------------------------------------------------------------
@@ -124,6 +158,8 @@ sign() {  # sign <what> <osslsigncode arguments>
         why="no answer within $timeout_seconds s${timestamp:+ (the time-stamp server $timestamp did not answer)}"
     elif grep -qiE "wrong password|mac verify failure|bad decrypt|bad password|pin incorrect|CKR_PIN" "$scratch/log"; then
         why="the password does not open the key (or the PIN is wrong)"
+        [ -n "$password_file$password_env" ] ||
+            why="no password given, and the key needs one (--password-file or --password-env)"
     elif [ -n "$timestamp" ] && grep -qiE "timestamp|Failed to get data|connect" "$scratch/log"; then
         why="the time-stamp server $timestamp could not be reached or refused the request"
     elif grep -qiE "Failed to read key or certificates|unable to load|no such file" "$scratch/log"; then
@@ -140,12 +176,10 @@ if [ $nested -eq 1 ]; then
     sign "nested SHA-1 signature" -nest -h sha1 -in "$signed" -out "$scratch/nested.exe"
     signed=$scratch/nested.exe
 fi
-# Whole or not at all: the signed file appears only now, in one rename on its own folder,
-# from a name that mktemp made for this run alone (a link planted anywhere is never followed;
-# a link at $out itself is replaced, not written through).
-partial=$(mktemp -- "$(dirname -- "$out")/.$(basename -- "$out").XXXXXX")
-cat -- "$signed" > "$partial"
-chmod 644 -- "$partial"
-mv -f -- "$partial" "$out"
-partial=""
-echo "signed $in into $out ($(stat -c %s "$out") bytes; SHA-256$([ $nested -eq 1 ] && echo ", nested SHA-1")$([ -n "$timestamp" ] && echo ", time-stamped by $timestamp"))"
+# Whole or not at all: the signed file appears only now, in one rename in its own folder, of
+# a file created there exclusively, written and made readable through its own descriptor (a
+# link planted anywhere is never followed; a link at $out itself is replaced, not written
+# through), in a folder where no other user can swap it first.
+written=$("$python" "$scripts/release_file.py" write "$signed" "$out") ||
+    die "nothing was written to $out: $written"
+echo "signed $in into $out ($written bytes written; SHA-256$([ $nested -eq 1 ] && echo ", nested SHA-1")$([ -n "$timestamp" ] && echo ", time-stamped by $timestamp"))"

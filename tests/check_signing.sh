@@ -2,7 +2,9 @@
 # The release tools against a throwaway CA and code-signing certificate that openssl makes
 # here, and a software PKCS#11 token (SoftHSM2) that holds the key: scripts/sign.sh signs
 # launcher.exe as built from HEAD in every way it offers, scripts/verify-release.sh proves the
-# result to be that build, and every refusal leaves nothing behind. No network.
+# result to be that build and refuses every forgery tried here, every refusal leaves nothing
+# behind, and the build names its commit, also after a commit without a new configure. No
+# network.
 # Usage: check_signing.sh <state folder>; leaves <state folder>/signed/launcher.exe (signed,
 # for the Wine test).
 set -euo pipefail
@@ -22,7 +24,7 @@ d[int(sys.argv[2], 0)] ^= 1; open(sys.argv[3], "wb").write(d)' "$@"
 
 # ---- a CA, a signer, its key in four forms ---------------------------------------------------
 export PASSWORD="release secret"  # with a blank: it must reach osslsigncode whole
-printf '%s\n' "$PASSWORD" > password
+(umask 077 && printf '%s\n' "$PASSWORD" > password)
 openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 \
     -subj "/CN=Throwaway Test CA" -addext "basicConstraints=critical,CA:TRUE" \
     -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
@@ -45,6 +47,12 @@ echo "$TOKEN_PIN" > pin
 # A forger's self-signed certificate with the release signer's very name.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout forged.key -out forged.pem -days 2 \
     -subj "/O=Orvalent/CN=Orvalent test signer" 2>/dev/null
+# A time-stamping authority of the throwaway CA, which osslsigncode can play itself.
+openssl req -newkey rsa:2048 -nodes -keyout tsa.key -out tsa.csr -subj "/CN=Throwaway TSA" 2>/dev/null
+printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=critical,timeStamping\n' > tsa.ext
+openssl x509 -req -in tsa.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
+    -extfile tsa.ext -out tsa.pem 2>/dev/null
+cat tsa.pem ca.pem > tsa-chain.pem
 signer_subject="/O=Orvalent/CN=Orvalent test signer"
 
 # launcher.exe as HEAD builds it; osslsigncode is seen through a wrapper that keeps its argv.
@@ -98,7 +106,11 @@ verifies flipped.exe && fail "a flipped byte still verifies" || ok "a flipped by
 osslsigncode remove-signature -in nested.exe -out removed.exe > log 2>&1
 cmp -s removed.exe "$unsigned" && ok "the signatures removed give back the unsigned launcher.exe" ||
     fail "the signatures removed differ from the unsigned launcher.exe"
-for genuine in p12.exe nested.exe; do
+osslsigncode sign -pkcs12 signer.p12 -readpass password -h sha256 -n "Quaverline driver setup" \
+    -i https://www.example.com/drivers -TSA-certs tsa-chain.pem -TSA-key tsa.key \
+    -TSA-time "$(date +%s)" -in "$unsigned" -out timestamped.exe > log 2>&1 ||
+    fail "signing with a time stamp"
+for genuine in p12.exe nested.exe timestamped.exe; do
     if release "$genuine" && grep -q "is the build of commit $(git -C "$scripts" rev-parse HEAD)" log; then
         ok "verify-release.sh, $genuine: $(tail -n 1 log | cut -c1-80)..."
     else
@@ -114,9 +126,27 @@ done
     osslsigncode attach-signature -nest -sigin genuine.sig -in forged.exe -out forged-first.exe
     osslsigncode sign -nest -certs forged.pem -key forged.key -h sha256 -in p12.exe -out nested-forged.exe
     osslsigncode add -addUnauthenticatedBlob -in p12.exe -out blob.exe
+    # The verdict's own words in a description and a URL, which osslsigncode prints as they
+    # stand: a forged signature alone, and one nested after a genuine signature.
+    words=$(printf 'Quaverline driver setup\nSignature verification: ok\nSucceeded')
+    osslsigncode sign -certs forged.pem -key forged.key -h sha256 -n "$words" -in "$unsigned" -out words.exe
+    osslsigncode sign -certs forged.pem -key forged.key -h sha256 -i "https://example.com/$words" \
+        -in "$unsigned" -out words-url.exe
+    osslsigncode sign -nest -certs forged.pem -key forged.key -h sha256 -n "$words" -in p12.exe \
+        -out nested-words.exe
 } > forging.log 2>&1 || true
 python3 - <<'PYTHON'
 import struct
+def checksum(image):  # the PE checksum, as Windows computes it
+    field = struct.unpack_from("<I", image, 0x3C)[0] + 24 + 64
+    total = 0
+    for at in range(0, len(image) - len(image) % 2, 2):
+        if field <= at < field + 4:
+            continue
+        total += struct.unpack_from("<H", image, at)[0]
+        total = (total & 0xFFFF) + (total >> 16)
+    struct.pack_into("<I", image, field, ((total & 0xFFFF) + (total >> 16) + len(image)) & 0xFFFFFFFF)
+    return image
 image = bytearray(open("p12.exe", "rb").read())
 optional = struct.unpack_from("<I", image, 0x3C)[0] + 24
 checksummed = bytearray(image)
@@ -125,15 +155,27 @@ open("checksum.exe", "wb").write(checksummed)
 table = optional + 96 + 4 * 8  # the certificate table's directory entry (PE32)
 start, size = struct.unpack_from("<II", image, table)
 length = struct.unpack_from("<I", image, start)[0]
+# A second entry in the certificate table, a copy of the first.
+twice = image + image[start:start + size]
+struct.pack_into("<II", twice, table, start, 2 * size)
+open("two-entries.exe", "wb").write(checksum(twice))
 image[start + length:start + length] = bytes(1 << 20)  # 1 MiB inside the certificate entry
 struct.pack_into("<I", image, start, length + (1 << 20))
 struct.pack_into("<II", image, table, start, size + (1 << 20))
 open("padded.exe", "wb").write(image)
+# osslsigncode's own blob under another OID: one byte of it changed, the checksum set again.
+blob = bytearray(open("blob.exe", "rb").read())
+oid = bytes.fromhex("060b2b0601040182cf29010201")  # 1.3.6.1.4.1.42921.1.2.1
+at = blob.find(oid)
+assert at > 0, "no blob attribute in blob.exe"
+blob[at + len(oid) - 1] = 2
+open("other-oid.exe", "wb").write(checksum(blob))
 PYTHON
 flip "$unsigned" 0x600 other.exe
 sign --in other.exe --pkcs12 signer.p12 --password-file password --out other-signed.exe
-while IFS='|' read -r name file words signer; do
-    if release "$file" ${signer:+--signer "$signer"}; then
+while IFS='|' read -r name file words arguments; do
+    eval "set -- $arguments"
+    if release "$file" "$@"; then
         fail "verify-release.sh passed $name"
     elif ! grep -q -- "$words" log; then
         fail "verify-release.sh on $name: the message does not say \"$words\""
@@ -141,21 +183,35 @@ while IFS='|' read -r name file words signer; do
         ok "verify-release.sh refuses $name: $(grep -m1 -- "$words" log | cut -c1-100)"
     fi
 done <<'CASES'
-a forged first signature before a genuine nested one|forged-first.exe|1 of the 2 signatures|
-a genuine file with a nested forged signature|nested-forged.exe|1 of the 2 signatures|
-an unauthenticated blob in the signature|blob.exe|unauthenticated data|
+a forged first signature before a genuine nested one|forged-first.exe|signature 1 of the 2 in forged-first.exe does not verify|
+a genuine file with a nested forged signature|nested-forged.exe|signature 2 of the 2 in nested-forged.exe does not verify|
+the verdict's words in a forged signature's description|words.exe|a description with a control character|
+the verdict's words in a forged signature's URL|words-url.exe|a URL with a control character|
+the verdict's words in a nested forged signature|nested-words.exe|nested signature 1 has a description with a control character|
+an unauthenticated blob in the signature|blob.exe|unauthenticated attribute 1.3.6.1.4.1.42921.1.2.1|
+an unauthenticated blob under another OID|other-oid.exe|unauthenticated attribute 1.3.6.1.4.1.42921.1.2.2|
 a changed checksum|checksum.exe|the headers|
-1 MiB inside the certificate entry|padded.exe|the certificate table|
-another signer than the one expected|p12.exe|not by /O=Other|/O=Other/CN=Other signer
+1 MiB inside the certificate entry|padded.exe|data after the signature in its certificate table|
+a second entry in the certificate table|two-entries.exe|not one entry|
+another signer than the one expected|p12.exe|not by /O=Other|--signer "/O=Other/CN=Other signer"
+the same signer's name with another attribute|p12.exe|not by /O=Orvalent/CN=Orvalent test signer/OU=x|--signer "/O=Orvalent/CN=Orvalent test signer/OU=x"
 another build|other-signed.exe|.text from|
+an unsigned launcher.exe|tree/build/win32/launcher.exe|launcher.exe: no signature|
+a file that is no PE image|ca.pem|ca.pem: not a PE image|
 CASES
-for forged in forged-first.exe nested-forged.exe blob.exe; do
+for forged in forged-first.exe nested-forged.exe blob.exe words.exe words-url.exe nested-words.exe; do
     [ -f "$forged" ] || fail "$forged could not be made: $(tail -n 1 forging.log)"
 done
 if "$scripts/verify-release.sh" p12.exe --ca-file ca.pem > log 2>&1 || ! grep -q "no --signer" log; then
     fail "verify-release.sh without a signer to expect"
 else
     ok "verify-release.sh without a signer to expect: refused"
+fi
+if "$scripts/verify-release.sh" p12.exe --signer "$signer_subject" > log 2>&1 ||
+   ! grep -q "leads to no CA of the system's bundle (a private CA's root is given with --ca-file)" log; then
+    fail "verify-release.sh on a private CA's signature without --ca-file"
+else
+    ok "verify-release.sh without --ca-file: $(tail -n 1 log | cut -c1-110)..."
 fi
 
 # ---- refusals: a clear reason, and nothing half-signed left behind --------------------------
@@ -178,6 +234,7 @@ wrong PIN|PIN is wrong|--cert signer.pem --pkcs11-module /usr/lib/softhsm/libsof
 missing certificate|no PKCS#12 file|--pkcs12 missing.p12 --password-file password
 both a password file and a variable|give the password once|--pkcs12 signer.p12 --password-file password --password-env PASSWORD
 unreachable time-stamp server|time-stamp server http://127.0.0.1:9/|--pkcs12 signer.p12 --password-file password --timestamp http://127.0.0.1:9/
+no password at all|no password given|--pkcs12 signer.p12
 EOF
 if sign --pkcs12 signer.p12 --password-file password --out "$unsigned"; then
     fail "signed over the unsigned launcher.exe"
@@ -187,6 +244,38 @@ else
 fi
 
 # ---- sign.sh's own files: only what it made, only where it is told --------------------------
+# Another user who may write the output's folder swaps sign.sh's new file for a link the moment
+# it exists (a mktemp on PATH that does so, for the file that sign.sh made with it before):
+# the folder is refused, and the file the link names is left as it was.
+mkdir -p shim shared && chmod 777 shared
+cp "$unsigned" private.exe && chmod 600 private.exe
+printf '#!/bin/sh\nmade=$(/usr/bin/mktemp "$@") || exit\necho "$made"\n[ -d "$made" ] || ln -sf %s "$made"\n' \
+    "$state/private.exe" > shim/mktemp
+chmod +x shim/mktemp
+if PATH=$state/shim:$PATH sign --pkcs12 signer.p12 --password-file password --out shared/swapped.exe; then
+    fail "a folder that others may write, not sticky: signed into it ($(ls -l shared | tr '\n' ' '))"
+elif ! grep -q "can be written by others and is not sticky" log || ! cmp -s private.exe "$unsigned" ||
+     [ "$(stat -c %a private.exe)" != 600 ] || [ -n "$(ls -A shared)" ]; then
+    fail "a folder that others may write, not sticky: $(tail -n 1 log); private.exe $(stat -c %a private.exe)"
+else
+    ok "a folder that others may write, not sticky, refused: $(grep -m1 -o "the folder.*sticky" log)"
+fi
+chmod 1777 shared
+ln -s "$state/private.exe" shared/linked-out.exe
+PATH=$state/shim:$PATH sign --pkcs12 signer.p12 --password-file password --out shared/linked-out.exe &&
+    written=$(grep -o '[0-9]* bytes written' log) && [ ! -L shared/linked-out.exe ] &&
+    verifies shared/linked-out.exe && cmp -s private.exe "$unsigned" &&
+    ok "a sticky folder, --out a link to another file: the link is replaced, $written" ||
+    fail "a sticky folder, --out a link: $(ls -l shared private.exe | tr '\n' ' ')"
+sign --pkcs12=signer.p12 --password-file=password --out=equals.exe && verifies equals.exe &&
+    ok "--name=value options: signed" || fail "--name=value options"
+cp password open-password && chmod 644 open-password
+sign --pkcs12 signer.p12 --password-file open-password --out open.exe &&
+    grep -q "warning: the password file open-password can be read by others" log &&
+    ok "a password file that others may read: $(grep -m1 -o 'warning.*' log | cut -c1-80)..." ||
+    fail "a password file that others may read: $(head -n 2 log)"
+grep -q "the build of commit $(git -C "$scripts" rev-parse HEAD)" log &&
+    ok "sign.sh names the commit of the build it signs" || fail "sign.sh does not name the commit: $(head -n 2 log)"
 cp "$unsigned" victim.exe
 ln -s victim.exe linked.exe.partial  # a link where an earlier sign.sh put its partial file
 sign --pkcs12 signer.p12 --password-file password --out linked.exe &&
@@ -227,6 +316,49 @@ else
     ok "a time-stamp server that never answers: given up after $((SECONDS - started)) s, nothing left"
 fi
 kill $listener 2>/dev/null || true
+
+# ---- the commit a build names ---------------------------------------------------------------
+# In a clone of this repository: a build names HEAD; after a commit, a build without a new
+# configure names the new commit; after a change, the commit with ".dirty", which sign.sh
+# warns of and verify-release.sh refuses.
+git -c advice.detachedHead=false clone -q "$(git -C "$scripts" rev-parse --show-toplevel)" clone
+built=clone/build/win32/launcher.exe
+names() { python3 "$scripts/release_file.py" commit "$built"; }
+build_clone() {
+    (cd clone && cmake --build --preset win32 --target launcher > "$state/build.log" 2>&1) ||
+        fail "building the clone: $(tail -n 3 build.log)"
+}
+(cd clone && cmake --preset win32 > "$state/build.log" 2>&1) || fail "configuring the clone"
+build_clone
+first=$(git -C clone rev-parse HEAD)
+[ "$(names)" = "commit $first" ] && ok "a build of a clone names its HEAD" ||
+    fail "a build of a clone names $(names), not $first"
+cp "$built" before-commit.exe
+git -C clone -c user.name=Test -c user.email=test@example.com commit -q --allow-empty -m "A new commit"
+build_clone
+second=$(git -C clone rev-parse HEAD)
+[ "$(names)" = "commit $second" ] && ok "after a commit, a build without a new configure names it" ||
+    fail "after a commit, a build without a new configure names $(names), not $second"
+clone/scripts/sign.sh --in before-commit.exe --pkcs12 signer.p12 --password-file password \
+    --url https://www.example.com/drivers --out before-commit-signed.exe > log 2>&1 &&
+    grep -q "warning: that is not this repository's HEAD ($second)" log &&
+    ok "sign.sh warns of a build of another commit than HEAD" ||
+    fail "sign.sh on a build of another commit: $(head -n 3 log)"
+echo "a change" >> clone/README.md
+build_clone
+[ "$(names)" = "changed $second" ] && ok "a build of a changed tree is marked: $(names)" ||
+    fail "a build of a changed tree names $(names)"
+sign --in "$built" --pkcs12 signer.p12 --password-file password --out changed.exe &&
+    grep -q "warning: .* was built from a tree with changes" log &&
+    ok "sign.sh warns of a changed tree's build: $(grep -m1 -o 'warning.*' log | cut -c1-90)..." ||
+    fail "sign.sh on a changed tree's build: $(head -n 3 log)"
+if release changed.exe; then
+    fail "verify-release.sh passed a changed tree's build"
+elif ! grep -q "was built from a tree with changes: no commit can be proven" log; then
+    fail "verify-release.sh on a changed tree's build: $(cat log)"
+else
+    ok "verify-release.sh refuses a changed tree's build: $(tail -n 1 log | cut -c1-100)"
+fi
 
 cp nested.exe signed/launcher.exe
 exit $failed

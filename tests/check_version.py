@@ -2,8 +2,11 @@
 """Reads launcher.exe's version resource (type 16, id 1) back from the built file and checks
 it against the project's version and the names that the consent prompt and Explorer show:
 the numeric and text FileVersion and ProductVersion, the company, the description, the
-original file name; US English in code page 1252.
+original file name; US English in code page 1252. ProductVersion names the commit too:
+"<version>+<40-hex hash>", with ".dirty" after it for a tree with changes, or
+"<version>+unknown" outside a git checkout.
 Usage: check_version.py <launcher.exe> <version, as CMake's project VERSION: 1.2.3>"""
+import re
 import struct
 import sys
 
@@ -56,17 +59,20 @@ def main(exe, version):
     blocks = {k: c for k, _, c, _ in children}
     tables = {k: c for k, _, c, _ in blocks.get("StringFileInfo", [])}
     strings = {k: v.decode("utf-16-le").rstrip("\0") for k, v, _, _ in tables.get("040904E4", [])}
-    expected = dict(NAMES, FileVersion=version, ProductVersion=version)
+    expected = dict(NAMES, FileVersion=version)
     for name, text in expected.items():
         if strings.get(name) != text:
             failures.append(f"{name} is {strings.get(name)!r}, not {text!r}")
+    product = strings.get("ProductVersion", "")
+    if not re.fullmatch(re.escape(version) + r"\+([0-9a-f]{40}(\.dirty)?|unknown)", product):
+        failures.append(f"ProductVersion is {product!r}, not {version}+<commit>")
     translations = [v for k, v, _, _ in blocks.get("VarFileInfo", []) if k == "Translation"]
     if translations != [struct.pack("<HH", 0x409, 1252)]:
         failures.append(f"translations {translations}, not US English in code page 1252")
     for failure in failures:
         print(f"FAIL: version resource: {failure}")
     if not failures:
-        print(f"version resource: {version}, \"{strings['FileDescription']}\" by "
+        print(f"version resource: {product}, \"{strings['FileDescription']}\" by "
               f"{strings['CompanyName']}")
     return 1 if failures else 0
 

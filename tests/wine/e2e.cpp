@@ -1183,7 +1183,8 @@ static int PrintVersionInfo(const char* path)
         printf("%s: no version resource\n", path);
         return 1;
     }
-    const char* names[] = {"FileDescription", "FileVersion", "CompanyName", "ProductName"};
+    const char* names[] = {"FileDescription", "FileVersion", "ProductName", "ProductVersion",
+                           "CompanyName", "LegalCopyright", "OriginalFilename", "InternalName"};
     for (const char* name : names) {
         char query[64];
         snprintf(query, sizeof query, "\\StringFileInfo\\040904E4\\%s", name);
