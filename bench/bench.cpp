@@ -6,7 +6,10 @@
 // makes one window search, starts the child and exits); the driver branch with the shell's window present; the
 // DirectX branch with a "Microsoft(R) DirectX(R)" window present. For each, the median and
 // the interquartile range of the time from the start call to the child's creation and of
-// the whole run, and the launcher's cost beyond a floor and the pauses it must make.
+// the whole run, and the launcher's cost beyond a floor and the pauses it must make. It ends
+// with one line: each branch's cost beyond floor (a''), which makes the same platform calls,
+// and whether that is within the runs' spread; and it warns when the floors come out in an
+// order that says the machine was busy.
 #include <windows.h>
 
 #include <stdio.h>
@@ -108,6 +111,7 @@ int main(int argc, char** argv)
          "4.08.00.0400", "Setup - Microsoft(R) DirectX(R) 9.0c", setup, 110},
     };
     double floorMs = 0, starterMs = 0;
+    std::vector<double> medians, spreads;  // of each scenario's whole run
     printf("| scenario | runs | child created after, median (IQR) | whole run, median (IQR) | "
            "prescribed pauses | beyond (a) and pauses | beyond (a'') and pauses |\n");
     printf("|---|---|---|---|---|---|---|\n");
@@ -127,6 +131,8 @@ int main(int argc, char** argv)
         if (window)
             DestroyWindow(window);
         double wholeMedian = Quantile(whole, 0.5);
+        medians.push_back(wholeMedian);
+        spreads.push_back(Quantile(whole, 0.75) - Quantile(whole, 0.25));
         if (floorMs == 0)
             floorMs = wholeMedian;
         if (s.pausesMs == 0)
@@ -147,5 +153,26 @@ int main(int argc, char** argv)
     }
     DestroyWindow(shell);
     SetVersion("4.09.00.0904");
+
+    // Each floor does what the one before it does, and more: out of that order, the machine
+    // was busy while they ran.
+    if (medians[0] > medians[1] || medians[1] > medians[2])
+        printf("warning: the floors came out in an order that cannot be ((a) %.1f ms, (a') %.1f "
+               "ms, (a'') %.1f ms): the machine was busy during the runs; run again when it is "
+               "idle\n", medians[0], medians[1], medians[2]);
+    std::string result;
+    for (size_t i = 3; i < 5; ++i) {
+        double beyond = medians[i] - starterMs - scenarios[i].pausesMs;
+        double spread = std::max(spreads[i], spreads[2]);  // the wider of the two's IQR
+        const char* verdict = beyond < -spread  ? "less than the floor, by more than"
+                              : beyond <= spread ? "within"
+                                                 : "MORE than the floor, by more than";
+        char part[160];
+        snprintf(part, sizeof part, "%s %+.1f ms, %s the runs' spread of %.1f ms",
+                 i == 3 ? "the driver branch" : "the DirectX branch", beyond, verdict, spread);
+        result += (result.empty() ? "" : "; ") + std::string(part);
+    }
+    printf("result: beyond its pauses and floor (a''), which makes the same calls: %s "
+           "(only MORE is worth looking into)\n", result.c_str());
     return 0;
 }

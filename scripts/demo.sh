@@ -4,7 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ -z "${LAUNCHER_DEMO_DISPLAY:-}" ]; then
+    echo "installing what is missing (scripts/install.sh); the first time, several minutes"
     scripts/install.sh
+    echo "building (scripts/build.sh)"
     scripts/build.sh
     # One X display for the whole demo: every Wine process of the prefix must share it.
     LAUNCHER_DEMO_DISPLAY=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0"
@@ -69,7 +71,7 @@ run() {  # run <title> <arguments>
     echo "  install path:     $(value 'HKCU\SOFTWARE\Orvalent' QB62_INSTALL_PATH)"
     echo "  RunOnce record:   $(value 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce' OV_INSTALLER)"
     started "$start"
-    echo "  exit code:        $code"
+    echo "  exit code:        $code$([ "$code" = 1 ] && echo " (the normal result: the launcher always exits with 1)")"
 }
 
 "$wineserver" -k 2>/dev/null || true

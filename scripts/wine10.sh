@@ -29,5 +29,6 @@ exec unshare --mount --propagation private -- bash -c '
     mkdir -p "$root$repo"
     mount --bind "$repo" "$root$repo"
     exec chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin \
-        XVFB_FIRST_DISPLAY=150 WINE_GENERATION="Wine of Debian 13, in a chroot" "$@"
+        XVFB_FIRST_DISPLAY=150 WINE_GENERATION="Wine of Debian 13, in a chroot" \
+        ${WINEDEBUG:+WINEDEBUG=$WINEDEBUG} "$@"
 ' wine10 "$root" "$repo" "$@"

@@ -11,7 +11,8 @@
 #                               Windows, creating it on first use (about ten seconds, 16
 #                               where 32-bit code is emulated) or when it lacks what this
 #                               run needs;
-#                               sets $wine and $wineserver for it
+#                               sets $wine and $wineserver for it; Wine's debug
+#                               channels are off unless WINEDEBUG names some
 #   map_drive <letter> <folder> makes a folder a drive's root
 wine_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -43,7 +44,7 @@ use_wine_prefix() {
     else
         wine=/usr/lib/wine/wine64 wineserver=/usr/lib/wine/wineserver64
     fi
-    export WINEPREFIX="$1/prefix" WINEDEBUG=-all WINEARCH=$2 WINESERVER=$wineserver
+    export WINEPREFIX="$1/prefix" WINEDEBUG=${WINEDEBUG:--all} WINEARCH=$2 WINESERVER=$wineserver
     mkdir -p "$1"
     # A prefix kept from an earlier run is made again when it is of the other kind, or when
     # it was made before the 32-bit Wine was there and so has no 32-bit system folder.
