@@ -12,7 +12,7 @@ objdump=i686-w64-mingw32-objdump
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 
-# 26,112: the version resource's ProductVersion names the commit (96 bytes more, 108 for a
+# 26,112: the version resource's ProductVersion names the commit (84 bytes more, 96 for a
 # tree with changes), and it ends the last 512-byte page of the resources.
 size_budget=26112 code_data_budget=6144
 size=$(stat -c %s "$exe")
