@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """What the release scripts read from a launcher.exe, by its structure alone: never from a
 tool's printed report, and never from text that a signer chooses.
 
@@ -18,8 +18,10 @@ tool's printed report, and never from text that a signer chooses.
   release_file.py differences <given.exe> <rebuilt.exe>
       Where two images differ, by region: a section, the headers, the certificate table.
 
-Exits 1 with one line that says why when the file is refused, 2 when it cannot be read.
-The signatures are parsed with asn1crypto (Debian's python3-asn1crypto)."""
+Exits 1 with one line that says why when the file is refused, 2 when it cannot be read or
+asn1crypto is missing. The signatures are parsed with asn1crypto (Debian's
+python3-asn1crypto), which is why it runs Debian's python3 (another may come first on PATH).
+"""
 import os
 import re
 import secrets
@@ -325,7 +327,12 @@ def write_pem(path, certificates):
 
 
 def signatures(image, expected_signer, folder):
-    from asn1crypto import cms
+    try:
+        from asn1crypto import cms
+    except ImportError:
+        print(f"cannot be checked: {sys.executable} has no asn1crypto (install python3-asn1crypto:"
+              " scripts/install.sh)")
+        sys.exit(2)
     expected = parse_signer(expected_signer)
     blob, padding = certificate_table(image)
     try:

@@ -110,12 +110,9 @@ fi
 [ -z "$password_env" ] || [ -n "${!password_env+set}" ] ||
     die "the environment variable $password_env is not set"
 
-# Debian's python3 (another python3 may come first on PATH).
-python=/usr/bin/python3
-[ -x "$python" ] || python=python3
-folder=$("$python" "$scripts/release_file.py" folder "$out") || die "nothing was written: $folder"
+folder=$("$scripts/release_file.py" folder "$out") || die "nothing was written: $folder"
 # Which commit the build names, before anything is signed.
-named=$("$python" "$scripts/release_file.py" commit "$in") || named="unreadable ($named)"
+named=$("$scripts/release_file.py" commit "$in") || named="unreadable ($named)"
 head=$(git -C "$scripts" rev-parse --verify --quiet HEAD 2>/dev/null) || head=""
 case $named in
     commit\ *)
@@ -180,6 +177,6 @@ fi
 # a file created there exclusively, written and made readable through its own descriptor (a
 # link planted anywhere is never followed; a link at $out itself is replaced, not written
 # through), in a folder where no other user can swap it first.
-written=$("$python" "$scripts/release_file.py" write "$signed" "$out") ||
+written=$("$scripts/release_file.py" write "$signed" "$out") ||
     die "nothing was written to $out: $written"
 echo "signed $in into $out ($written bytes written; SHA-256$([ $nested -eq 1 ] && echo ", nested SHA-1")$([ -n "$timestamp" ] && echo ", time-stamped by $timestamp"))"

@@ -59,17 +59,12 @@ trap 'rm -rf "$scratch"' EXIT
 given=$scratch/given.exe
 cp -- "$signed" "$given"  # the one read of the file
 name=$(basename -- "$signed")
-# Debian's python3, which python3-asn1crypto is for (another python3 may come first on PATH).
-python=/usr/bin/python3
-[ -x "$python" ] || python=python3
-inspect() { "$python" "$scripts/release_file.py" "$@"; }
+inspect() { "$scripts/release_file.py" "$@"; }
 
 # ---- the signatures -------------------------------------------------------------------------
 
 "$osslsigncode" --help 2>&1 | grep -c -- '-index' > /dev/null ||
     die "$osslsigncode cannot verify one signature at a time (-index, osslsigncode 2.8 and later)"
-"$python" -c 'import asn1crypto' 2>/dev/null ||
-    die "$python has no asn1crypto: install python3-asn1crypto (scripts/install.sh)"
 structure=$(inspect signatures "$given" "$signer" "$scratch") || fail "$name: $structure"
 { read -r signatures; read -r first_by; } <<<"$structure"
 for ((index = 0; index < signatures; index++)); do

@@ -323,7 +323,7 @@ kill $listener 2>/dev/null || true
 # warns of and verify-release.sh refuses.
 git -c advice.detachedHead=false clone -q "$(git -C "$scripts" rev-parse --show-toplevel)" clone
 built=clone/build/win32/launcher.exe
-names() { python3 "$scripts/release_file.py" commit "$built"; }
+names() { "$scripts/release_file.py" commit "$built"; }
 build_clone() {
     (cd clone && cmake --build --preset win32 --target launcher > "$state/build.log" 2>&1) ||
         fail "building the clone: $(tail -n 3 build.log)"

@@ -9,8 +9,12 @@ Usage: check_version.py <launcher.exe> <version, as CMake's project VERSION: 1.2
 import re
 import struct
 import sys
+from pathlib import Path
 
 from pe_resources import read_resources
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "scripts"))
+from release_file import version_node  # noqa: E402  the release tools' reader of the tree
 
 NAMES = {
     "CompanyName": "Orvalent",
@@ -23,27 +27,12 @@ NAMES = {
 FIXED_SIGNATURE, VFT_APP, VOS__WINDOWS32 = 0xFEEF04BD, 1, 4
 
 
-def node(data, at):
-    """One node of the version tree: (key, value bytes, children, end)."""
-    length, value_length, text = struct.unpack_from("<HHH", data, at)
-    end = data.index(b"\0\0", at + 6)
-    end += (end - at - 6) % 2
-    key = data[at + 6:end].decode("utf-16-le")
-    value_at = (end + 2 + 3) & ~3
-    value_size = value_length * 2 if text else value_length
-    children, child = [], (value_at + value_size + 3) & ~3
-    while child < at + length:
-        children.append(node(data, child))
-        child = (children[-1][3] + 3) & ~3
-    return key, data[value_at:value_at + value_size], children, at + length
-
-
 def main(exe, version):
     found = [data for kind, name, _, data in read_resources(exe) if kind == 16 and name == 1]
     if len(found) != 1:
         print(f"FAIL: {len(found)} version resources (type 16, id 1)")
         return 1
-    key, fixed, children, _ = node(found[0], 0)
+    key, fixed, children, _ = version_node(found[0], 0)
     failures = []
     numbers = [int(part) for part in version.split(".")] + [0] * (4 - len(version.split(".")))
     packed = ((numbers[0] << 16) | numbers[1], (numbers[2] << 16) | numbers[3])

@@ -795,20 +795,30 @@ static const char kPlantedModule[] = "uxtheme";  // planted as uxtheme.dll
 static const char kDllOverrides[] = "Software\\Wine\\AppDefaults\\launcher.exe\\DllOverrides";
 static const char kPlantedTitle[] = "Planted Shell Title";  // string 1 of planted_progman.exe
 
+// The lines that the tests' DLL (tests/wine/planted.cpp) wrote into "<its path>.log": the
+// programs it was loaded into, and its detaches.
+static std::vector<std::string> DllLog(const std::string& dll)
+{
+    std::vector<std::string> lines;
+    FILE* f = fopen((dll + ".log").c_str(), "r");
+    char line[1024];
+    while (f && fgets(line, sizeof line, f)) {
+        line[strcspn(line, "\r\n")] = '\0';
+        lines.push_back(line);
+    }
+    if (f)
+        fclose(f);
+    return lines;
+}
+
 // How often a planted DLL was loaded into a launcher. A child that loads one from its own
 // folder does what Windows lets every installer do.
 static int LoadsIntoTheLauncher(const std::string& dll)
 {
     int loads = 0;
-    FILE* f = fopen((dll + ".log").c_str(), "r");
-    char line[1024];
-    while (f && fgets(line, sizeof line, f)) {
-        line[strcspn(line, "\r\n")] = '\0';
-        size_t length = strlen(line);
-        loads += length >= 13 && _stricmp(line + length - 13, "\\launcher.exe") == 0;
-    }
-    if (f)
-        fclose(f);
+    for (const std::string& line : DllLog(dll))
+        loads += line.size() >= 13 &&
+                 _stricmp(line.c_str() + line.size() - 13, "\\launcher.exe") == 0;
     return loads;
 }
 
@@ -1214,16 +1224,13 @@ static DWORD RunStackSmash(const std::string& program, const std::string& argume
     return exitCode;
 }
 
-// How many times the detach probe beside stack_smash.exe was told of a detach.
+// How many times the detach probe beside stack_smash.exe was told of a detach, since the
+// last time this was asked.
 static int Detaches(const std::string& probe)
 {
     int detaches = 0;
-    FILE* f = fopen((probe + ".log").c_str(), "r");
-    char line[1024];
-    while (f && fgets(line, sizeof line, f))
-        detaches += strstr(line, ": detach (") != NULL;
-    if (f)
-        fclose(f);
+    for (const std::string& line : DllLog(probe))
+        detaches += line.find(": detach (") != std::string::npos;
     DeleteFileA((probe + ".log").c_str());
     return detaches;
 }
