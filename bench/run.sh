@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # The launcher's timing under Wine, side by side with the floor of starting a process.
 # Not part of the tests' pass or fail. Usage: bash bench/run.sh [runs, default 25]
-# Runs the shipped 32-bit program under WoW64 in a 64-bit Windows prefix, with floors built
-# for i686 too, natively or on an emulated CPU; where this machine runs no 32-bit code at
-# all, the 64-bit build instead.
+# Runs the shipped 32-bit program under WoW64 in a 64-bit Windows prefix of Wine 8 (in its
+# chroot, scripts/wine.sh), with floors built for i686 too, natively or on an emulated CPU;
+# where this machine runs no 32-bit code at all, the 64-bit build instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-runs=${1:-25}
-scripts/install.sh
-scripts/build.sh
+if [ "${1:-}" != --in-chroot ]; then
+    runs=${1:-25}
+    scripts/install.sh
+    scripts/build.sh
+    exec scripts/wine.sh 8 bash bench/run.sh --in-chroot "$runs"
+fi
+runs=$2
 state=$PWD/build/bench
 source scripts/wine_prefix.sh
 use_launcher_build
@@ -20,8 +24,9 @@ fi
 use_wine_prefix "$state" win64
 rm -rf "$state/work" && mkdir -p "$state/work"
 map_drive t "$state/work"
-echo "$(nproc) cores, $(free -g | awk '/Mem:/ { print $2 }') GiB, $(uname -sr), $("$wine" --version)"
-xvfb-run -a "$wine" "$build/bench/bench.exe" "Z:$build/launcher.exe" \
+memory=$(awk '/^MemTotal:/ { printf "%.0f", $2 / 1048576 }' /proc/meminfo)
+echo "$(nproc) cores, $memory GiB, $(uname -sr), $("$wine" --version) ($WINE_GENERATION)"
+xvfb-run -a -n "$XVFB_FIRST_DISPLAY" "$wine" "$build/bench/bench.exe" "Z:$build/launcher.exe" \
     "Z:$build/bench/" "Z:$build/tests/wine/standin.exe" \
     "Z:$build/tests/wine/progman.exe" 'T:\' "$runs" 2>/dev/null
 "$wineserver" -k 2>/dev/null || true

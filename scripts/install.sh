@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
 # Installs what building and testing the launcher needs on Debian, and nothing when it is
 # all there already: CMake, g++, GoogleTest, clang with libFuzzer, both MinGW-w64 cross
-# compilers, 64-bit Wine, Xvfb, ImageMagick (for the splash picture as PNG), the locale
-# sources (for a Japanese code page under Wine), LLVM 14's clang-cl, lld-link and tools (for
-# the MSVC branch's build), and for signing a release osslsigncode and openssl, with SoftHSM2
-# and OpenSSL's PKCS#11 engine for the tests' token, and asn1crypto for Debian's python3 (the
-# release scripts read a signature's structure with it).
+# compilers, ImageMagick (for the splash picture as PNG), LLVM 14's clang-cl, lld-link and
+# tools (for the MSVC branch's build), and for signing a release osslsigncode and openssl,
+# with SoftHSM2 and OpenSSL's PKCS#11 engine for the tests' token, and asn1crypto for
+# Debian's python3 (the release scripts read a signature's structure with it); debootstrap.
+#
+# Wine is not installed on this machine: each Wine the tests run, Debian 12's Wine 8 and
+# Debian 13's Wine 10, lives in a chroot of its release's main suite that debootstrap makes
+# outside the work tree (scripts/wine_chroot.sh), and made again when incomplete. So the
+# host's own packages, whatever their versions, never have to match an archive's i386
+# index, and the host gets no i386 architecture. The answer for each ("ready: <root> (<Wine
+# version>)" or "no: <why>") is kept in build/wine8 and build/wine10 for scripts/wine.sh,
+# which runs a command in one of them.
 #
 # It also finds out how this machine runs 32-bit code, so that the shipped 32-bit
-# launcher.exe runs under the i386 Wine:
+# launcher.exe runs under the chroots' i386 Wine:
 # - natively, where the kernel executes i386 programs: the machine is left as it is;
 # - emulated, where it refuses them: qemu's user-mode emulator, registered with binfmt_misc
 #   for i386 programs. It must be newer than 7.2, under which every Wine process takes about
@@ -18,36 +25,63 @@
 # The answer ("native", "emulated: <how>" or "no: <why>") is kept in build/32-bit-code for
 # the test, demo and benchmark scripts (runs_32bit_code in scripts/wine_prefix.sh).
 #
-# And it keeps Debian 13's Wine 10 beside the release's own Wine: a chroot made with
-# debootstrap outside the work tree ($wine10_root below), made again when incomplete. The
-# answer ("ready: <root> (<Wine version>)" or "no: <why>") is kept in build/wine10 for
-# scripts/wine10.sh, which runs the Wine tests there.
+# Debian's archive can be mid-sync for a day: apt-get update and debootstrap are tried again
+# after a pause, an index that still cannot be read is named and passed over (what is
+# needed may well be in the others), and a step that still fails says in one line what
+# failed and what to do. A Wine that cannot be had leaves its tests skipped, with that line,
+# while the other's run.
 #
-# What it changes on a machine, and leaves so: the packages above; the i386 architecture in
-# dpkg and the i386 Wine, wherever 32-bit code runs; where the kernel refuses 32-bit code,
-# qemu's emulator and its binfmt_misc entry (until the next boot); the Wine 10 chroot. A backports source it has to add to apt for the
-# emulator is removed again after the install.
+# What it changes on a machine, and leaves so: the packages above; where the kernel refuses
+# 32-bit code, qemu's emulator and its binfmt_misc entry (until the next boot); the two
+# chroots. A backports source it has to add to apt for the emulator is removed again after
+# the install.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/debian_archive.sh
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
+source scripts/wine_chroot.sh
+mkdir -p build
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
+apt_tries=3 apt_pause=10
+
+# apt-get update, tried again after a pause; an index that still cannot be read is named
+# and passed over.
+apt_update() {
+    local attempt log=build/apt-update.log suites
+    for ((attempt = 1; attempt <= apt_tries; attempt++)); do
+        $sudo apt-get update -qq > "$log" 2>&1 && return 0
+        [ $attempt -eq $apt_tries ] || sleep $apt_pause
+    done
+    suites=$(sed -n -e "s|.*/dists/\([^/]*\)/.*|\1|p" -e "s|.*'[^ ]* \([^ ]*\) Release'.*|\1|p" "$log" |
+        sort -u | tr '\n' ' ')
+    echo "install.sh: the archive's index of ${suites:-a suite }could not be read" \
+         "($(grep -m1 '^E: ' "$log" | cut -c1-160)); going on without it (try again later" \
+         "if a package is then missing)"
+}
+
 apt_install() {
+    local attempt log=build/apt-install.log
     echo "installing: $*"
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        "$@" >/dev/null
+    for ((attempt = 1; attempt <= apt_tries; attempt++)); do
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+            "$@" > "$log" 2>&1 && return 0
+        [ $attempt -eq $apt_tries ] || sleep $apt_pause
+    done
+    echo "install.sh: $* could not be installed from Debian's archive" \
+         "($(grep -m1 '^E: ' "$log" | cut -c1-200)); try again later, or install them by hand"
+    return 1
 }
 
 need=()
 for package in cmake g++ make libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 \
-               g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64 xvfb xauth imagemagick \
-               clang libclang-rt-14-dev clang-tools-14 lld-14 llvm-14 locales python3 libc6-i386 \
+               g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 imagemagick \
+               clang libclang-rt-14-dev clang-tools-14 lld-14 llvm-14 python3 libc6-i386 \
                openssl osslsigncode softhsm2 libengine-pkcs11-openssl python3-asn1crypto debootstrap; do
     have "$package" || need+=("$package")
 done
 if [ ${#need[@]} -gt 0 ]; then
-    $sudo apt-get update -qq
+    apt_update
     apt_install "${need[@]}"
 fi
 
@@ -74,7 +108,7 @@ candidate() {  # candidate <package> [suite]
 # whether the install worked or not.
 install_emulator() {
     local suite="" added=""
-    $sudo apt-get update -qq
+    apt_update
     if ! newer_than_7_2 "$(candidate qemu-user-static)"; then
         suite=$release-backports
         if ! newer_than_7_2 "$(candidate qemu-user-static "$suite")"; then
@@ -89,11 +123,7 @@ install_emulator() {
                 printf 'Types: deb\nURIs: %s\nSuites: %s\nComponents: main\n' "$mirror" "$suite"
                 if [ -f "$keyring" ]; then printf 'Signed-By: %s\n' "$keyring"; fi
             } | $sudo tee "$added" >/dev/null
-            if ! $sudo apt-get update -qq; then
-                remove_source "$added"
-                how="no: apt-get update failed with $suite added from $mirror (removed again)"
-                return 1
-            fi
+            apt_update
         fi
         if ! newer_than_7_2 "$(candidate qemu-user-static "$suite")"; then
             [ -z "$added" ] || remove_source "$added"
@@ -112,7 +142,7 @@ install_emulator() {
 remove_source() {
     echo "removing $1 from apt's sources again"
     $sudo rm -f -- "$1"
-    $sudo apt-get update -qq || true
+    apt_update > /dev/null
 }
 
 # Runs i386 programs through qemu, or sets $how to why it cannot.
@@ -146,95 +176,46 @@ else
     set_up_emulator
 fi
 
-if [ "${how%%:*}" != no ]; then
-    if ! have wine32:i386; then
-        if ! dpkg --print-foreign-architectures | grep -qx i386; then
-            $sudo dpkg --add-architecture i386
-        fi
-        $sudo apt-get update -qq
-        apt_install wine32:i386
-    fi
-    /usr/lib/wine/wine --version >/dev/null 2>&1 ||
-        how="no: the 32-bit Wine (/usr/lib/wine/wine from wine32:i386) does not start here ($how)"
-fi
-mkdir -p build
 if [ "$(cat build/32-bit-code 2>/dev/null)" != "$how" ]; then
     echo "$how" > build/32-bit-code
     echo "32-bit code on this machine: $how"
 fi
 
-# ---- Wine 10 beside the release's Wine ------------------------------------------------------
+# ---- the Wines, each in a chroot of its release's main suite -------------------------------
 
-# Debian 13's Wine in a chroot kept outside the work tree, so that no clone's "rm -rf build"
-# reaches it. Every mount it needs (here and in scripts/wine10.sh) is made in a private mount
-# namespace that ends with the command, however it ends: none can be left behind for a later
-# "rm -rf" to walk into, /dev least of all.
-wine10_root=/var/lib/launcher-tests/wine10-trixie
-wine10_release=trixie
-wine10_packages="wine wine64 wine32:i386 xvfb xauth locales"
-wine10_space_kb=$((4 * 1024 * 1024))  # the chroot (2.2 GB) and the tests' prefixes (2 GB)
-
-in_chroot() {  # in_chroot <root> <command...>: with /proc, as apt's scripts and Wine need
-    local root=$1
-    shift
-    $sudo unshare --mount --propagation private -- sh -c \
-        'mount -t proc proc "$0/proc" && exec chroot "$0" /usr/bin/env -i HOME=/root \
-             PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"' "$root" "$@"
-}
-
-mounts_under() { findmnt -rn -o TARGET | grep -q "^$1\(/\|$\)"; }
-
-make_wine10() {
-    local partial=$wine10_root.partial mirror free
-    [ -f "$wine10_root/.complete" ] && return 0
-    for folder in "$wine10_root" "$partial"; do
-        if mounts_under "$folder"; then
-            wine10="no: something is mounted under $folder; it is left as it is"
-            return 1
-        fi
-    done
-    $sudo mkdir -p "$(dirname "$wine10_root")"
-    free=$(df -Pk "$(dirname "$wine10_root")" | awk 'NR == 2 { print $4 }')
-    if [ "${free:-0}" -lt "$wine10_space_kb" ]; then
-        wine10="no: $((free / 1024)) MB free in $(dirname "$wine10_root"), the chroot and its prefixes need $((wine10_space_kb / 1024))"
-        return 1
-    fi
-    if ! mirror=$(debian_archive_uri "$release"); then
-        wine10="no: no enabled Debian source among apt's sources to take $wine10_release from"
-        return 1
-    fi
-    echo "making the Wine 10 chroot ($wine10_release from $mirror) in $wine10_root: about two minutes"
-    $sudo rm -rf -- "$wine10_root" "$partial"
-    if ! $sudo unshare --mount --propagation private -- debootstrap --arch=amd64 \
-            --variant=minbase "$wine10_release" "$partial" "$mirror" >/dev/null 2>&1 ||
-       ! in_chroot "$partial" dpkg --add-architecture i386 ||
-       ! in_chroot "$partial" apt-get update -qq >/dev/null ||
-       ! in_chroot "$partial" apt-get install -y -qq --no-install-recommends $wine10_packages \
-            >/dev/null 2>&1; then
-        wine10="no: $wine10_release and its Wine could not be installed from $mirror"
-        return 1
-    fi
-    in_chroot "$partial" apt-get clean
-    echo "$wine10_packages" | $sudo tee "$partial/.complete" >/dev/null
-    $sudo mv -- "$partial" "$wine10_root"
-}
-
-wine10=""
-if make_wine10; then
-    version=$(in_chroot "$wine10_root" wine --version 2>/dev/null) || version=""
-    if [ -z "$version" ]; then
-        wine10="no: Wine does not start in $wine10_root"
-    else
-        wine10="ready: $wine10_root ($version)"
-        # Where 32-bit code is emulated, the emulator that binfmt_misc opened at registration
-        # must run the chroot's i386 programs too.
-        if [ "${how%%:*}" != no ] &&
-           ! in_chroot "$wine10_root" /lib/ld-linux.so.2 --help >/dev/null 2>&1; then
-            wine10="ready: $wine10_root ($version); its i386 programs do not run"
+# Makes the chroot of one Wine where it is missing or incomplete, and keeps the answer in
+# build/wine<generation>: "ready: <root> (<version>)", with "; no 32-bit Wine: <why>" after
+# it where the shipped program cannot run there, or "no: <why>".
+wine_answer() {
+    local generation=$1 release=$2 root=/var/lib/launcher-tests/wine$1-$2 answer="" mirror version
+    chroot_log=build/install-wine$generation.log
+    if [ ! -f "$root/.complete" ]; then
+        if ! mirror=$(debian_archive_uri "$host_release"); then
+            answer="no: no enabled Debian source among apt's sources to take $release from"
+        else
+            echo "making the Wine $generation chroot ($release's main suite from $mirror) in" \
+                 "$root: about two minutes; its log is $chroot_log"
+            make_wine_chroot "$root" "$release" "$mirror" || answer="no: $chroot_why"
         fi
     fi
-fi
-if [ "$(cat build/wine10 2>/dev/null)" != "$wine10" ]; then
-    echo "$wine10" > build/wine10
-    echo "Wine 10 on this machine: $wine10"
-fi
+    if [ -z "$answer" ]; then
+        version=$(in_chroot "$root" wine --version 2>/dev/null) || version=""
+        answer="ready: $root ($version)"
+        if [ -z "$version" ]; then
+            answer="no: Wine does not start in $root"
+        elif [ "${how%%:*}" != no ] &&
+             ! in_chroot "$root" /usr/lib/wine/wine --version > /dev/null 2>&1; then
+            # Where 32-bit code is emulated, the emulator that binfmt_misc opened at
+            # registration must run the chroot's i386 programs too.
+            answer="$answer; no 32-bit Wine: its i386 Wine does not start ($how)"
+        fi
+    fi
+    if [ "$(cat "build/wine$generation" 2>/dev/null)" != "$answer" ]; then
+        echo "$answer" > "build/wine$generation"
+        echo "Wine $generation on this machine: $answer"
+    fi
+}
+
+host_release=$release
+wine_answer 8 bookworm
+wine_answer 10 trixie

@@ -1,18 +1,29 @@
 #!/usr/bin/env bash
 # Every test: the host tests against the simulated Win32 (with the fault sweep), the binary's
-# budgets and the real program under Wine; then a short run of each fuzz target.
+# budgets and the real program under Wine 8 and Wine 10; then a short run of each fuzz target.
+# It ends with a line that says which Wines ran the shipped program, and how.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install.sh
 scripts/build.sh
-source scripts/wine_prefix.sh
 status=0
 ctest --preset host || status=1
 ctest --preset fuzz || status=1
-if runs_32bit_code; then
-    echo "the Wine tests ran the shipped 32-bit launcher.exe $how_32bit"
-else
-    echo "skipped: the shipped 32-bit launcher.exe was not executed on this machine:" \
-         "$why_not_32bit; the Wine tests ran the 64-bit build of the same sources"
-fi
+# Each Wine suite's log begins with what it ran, and where (tests/wine/run_e2e.sh).
+said=()
+for generation in 8 10; do
+    suite=build/host/wine$([ $generation = 8 ] || echo 10)/32-bit-windows/e2e-32-bit-windows.log
+    if [ -f "$suite" ]; then
+        said+=("Wine $generation: $(head -n 1 "$suite" | tr -d '\r' | sed 's/^32-bit-windows: //')")
+    else
+        answer=$(cat build/wine$generation 2>/dev/null) || answer="no: scripts/install.sh has not run"
+        case $answer in
+            no:*) said+=("Wine $generation: skipped, ${answer#no: }") ;;
+            *) why=$(cat build/32-bit-code)
+               case $answer in *"; no 32-bit Wine: "*) why=${answer#*; no 32-bit Wine: } ;; esac
+               said+=("Wine $generation: the shipped 32-bit launcher.exe was not executed (${why#no: })") ;;
+        esac
+    fi
+done
+printf '%s\n' "${said[@]}"
 exit $status

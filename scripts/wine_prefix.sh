@@ -1,16 +1,16 @@
-# Sourced by the scripts that run programs under Wine.
+# Sourced by the scripts that run programs under Wine, inside a Wine's chroot
+# (scripts/wine.sh).
 #   runs_32bit_code             true where this machine executes 32-bit code, natively or
-#                               emulated, as scripts/install.sh found out; $how_32bit says
-#                               which ("natively", "on an emulated CPU (...)"), otherwise
-#                               $why_not_32bit says why not
+#                               emulated, as scripts/install.sh found out, and this Wine's
+#                               i386 Wine starts; $how_32bit says which ("natively", "on an
+#                               emulated CPU (...)"), otherwise $why_not_32bit says why not
 #   use_launcher_build          sets $build to the folder of the launcher and helpers to run:
 #                               the shipped build/win32 where 32-bit code runs, else
 #                               build/win64; $build_note says which and how, in a line
 #   use_wine_prefix <state folder> <win32|win64>
 #                               points Wine at the prefix kept there, a 32-bit or a 64-bit
-#                               Windows, creating it on first use (about ten seconds, 16
-#                               where 32-bit code is emulated) or when it lacks what this
-#                               run needs;
+#                               Windows, creating it on first use (docs/testing.md has the
+#                               times) or when it lacks what this run needs;
 #                               sets $wine and $wineserver for it; Wine's debug
 #                               channels are off unless WINEDEBUG names some
 #   map_drive <letter> <folder> makes a folder a drive's root
@@ -21,6 +21,10 @@ runs_32bit_code() {
     answer=$(cat "$wine_repo/build/32-bit-code" 2>/dev/null) ||
         answer="no: scripts/install.sh has not run on this machine"
     why_not_32bit=${answer#no: }
+    if [ -n "${WINE_NO_32BIT:-}" ]; then
+        why_not_32bit=$WINE_NO_32BIT how_32bit=""
+        return 1
+    fi
     case $answer in
         native) how_32bit=natively ;;
         emulated:*) how_32bit="on an emulated CPU (${answer#emulated: })" ;;

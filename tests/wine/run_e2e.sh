@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs the end-to-end checks of the real launcher under Wine, in a prefix kept in the state
-# folder, as one of the systems it stands for:
+# Runs the end-to-end checks of the real launcher under Wine 8 or Wine 10, each in its
+# chroot (scripts/wine.sh), in a prefix kept in the state folder, as one of the systems it
+# stands for:
 #   32-bit-windows  the shipped build/win32/launcher.exe in a 32-bit prefix
 #   64-bit-windows  the shipped program under WoW64 in a 64-bit prefix; also checks from the
 #                   64-bit side which registry view each value lands in
@@ -9,15 +10,30 @@
 #   msvc-32-bit-windows
 #                   build/msvc/launcher.exe, the MSVC branch built with clang-cl and
 #                   lld-link, in a 32-bit prefix; its own resources are read too
-#   signed          the signed launcher.exe that tests/check_signing.sh left (the third
+#   signed          the signed launcher.exe that tests/check_signing.sh left (the fourth
 #                   argument) under WoW64: first runs that start a child and exit 1
 # The helpers (driver, stand-ins, shell module) are built for the launcher's own
 # architecture, so that they see the registry view it sees. A case this machine cannot run
-# exits 77, which CTest reports as skipped, with the reason. It runs under the Wine it finds:
-# the release's own, or Wine 10 when scripts/wine10.sh runs it in its chroot.
-# Usage: [scripts/wine10.sh] run_e2e.sh <case> <state folder> [signed launcher.exe]
+# exits 77, which CTest reports as skipped, with the reason. The state folder and the
+# launcher lie in this repository, which the chroot sees at the same path; the splash that
+# a case drew is turned into PNG here, outside, with ImageMagick.
+# Usage: run_e2e.sh 8|10 <case> <state folder> [signed launcher.exe]
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/wine_prefix.sh"
+if [ "${1:-}" != --in-chroot ]; then
+    [ $# -ge 3 ] || { echo "usage: run_e2e.sh 8|10 <case> <state folder> [signed launcher.exe]"; exit 2; }
+    generation=$1 picture=$(realpath -m "$3")/splash.bmp
+    [ "$2" != signed ] || picture=${picture%/*}/signed-splash.bmp
+    rm -f "$picture" "${picture%.bmp}.png"
+    shift
+    status=0
+    "$wine_repo/scripts/wine.sh" "$generation" bash "$0" --in-chroot "$@" || status=$?
+    if command -v convert > /dev/null && [ -f "$picture" ]; then
+        convert "$picture" "${picture%.bmp}.png" && echo "splash picture: ${picture%.bmp}.png"
+    fi
+    exit $status
+fi
+shift
 case=$1 state=$(realpath -m "$2")
 # What the driver printed, for tests/wine/planted_report.sh; none where this run is skipped.
 log=$state/e2e-$case.log
@@ -63,8 +79,9 @@ esac
 launcher=${launcher:-$build/launcher.exe} picture=${picture:-$state/splash.bmp}
 [ "$build" = "$shipped" ] && [ "$arch" = win64 ] && options+=(--wow64)
 use_wine_prefix "$state" "$arch"
+# What ran, and where: the log's first line, which scripts/test.sh reports.
 echo "$case: $build_note; in a ${arch#win}-bit Windows prefix of $("$wine" --version)" \
-    "(${WINE_GENERATION:-Wine of the release})"
+    "($WINE_GENERATION)" | tee "$log.partial"
 # T: is a fresh work tree for the install folders, R: a drive whose root is an install folder.
 rm -rf "$state/work" "$state/root"
 mkdir -p "$state/work" "$state/root"
@@ -74,10 +91,7 @@ map_drive r "$state/root"
 status=0
 xvfb-run -a -n "${XVFB_FIRST_DISPLAY:-99}" -s "-screen 0 1024x768x24" "$wine" "$build/tests/wine/e2e.exe" "${options[@]}" \
     "Z:$launcher" "Z:$shipped/launcher.exe" "Z:$build/tests/wine/" 'T:\' 'R:\' \
-    "Z:$picture" | tee "$log.partial" || status=$?
+    "Z:$picture" | tee -a "$log.partial" || status=$?
 mv -f "$log.partial" "$log"
 "$wineserver" -k 2>/dev/null || true
-if command -v convert >/dev/null && [ -f "$picture" ]; then
-    convert "$picture" "${picture%.bmp}.png" && echo "splash picture: ${picture%.bmp}.png"
-fi
 exit $status

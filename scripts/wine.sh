@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Runs a command of this repository under one of the two Wines the tests use, in the chroot
+# that scripts/install.sh keeps for it outside the work tree: 8 (Debian 12's) or 10 (Debian
+# 13's). The repository is mounted at its own path there, so paths and the build tree are
+# the same inside and out; the command runs as root in a clean environment, in the folder
+# it was given in where that lies in the repository.
+#
+#   scripts/wine.sh 8|10 <command> [arguments...]
+#   e.g. scripts/wine.sh 8 wine --version
+#        WINEPREFIX=$PWD/build/host/wine/32-bit-windows/prefix scripts/wine.sh 8 wine reg query 'HKCU\SOFTWARE\Orvalent'
+#
+# Every mount (proc, sys, dev, dev/pts, dev/shm, the repository) is made in a private mount
+# namespace of this run: they vanish with it however it ends, killed included, and none is
+# ever seen outside. Xvfb in a chroot takes displays from 150 (Wine 8) or 200 (Wine 10) on,
+# never one of the host's. WINEPREFIX, WINEARCH and WINEDEBUG are handed in where they are
+# set. Where the chroot cannot be had here, it says why and exits 77, which CTest reports as
+# skipped.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+generation=${1:-}
+case $generation in
+    8) display=150 name="Wine 8 of Debian 12" ;;
+    10) display=200 name="Wine 10 of Debian 13" ;;
+    *) echo "usage: wine.sh 8|10 <command> [arguments...]" >&2; exit 2 ;;
+esac
+shift
+answer=$(cat "$repo/build/wine$generation" 2>/dev/null) || answer="no: scripts/install.sh has not run"
+case $answer in
+    ready:*) ;;
+    *) echo "skipped: $name cannot be had on this machine: ${answer#no: }"; exit 77 ;;
+esac
+root=${answer#ready: }
+root=${root%% *}
+# What goes in from this environment: the chroot's own, and Wine's where they are set.
+environment=(XVFB_FIRST_DISPLAY=$display "WINE_GENERATION=$name, in a chroot")
+# "; no 32-bit Wine: <why>": the shipped program cannot run there (runs_32bit_code).
+case $answer in *"; no 32-bit Wine: "*) environment+=("WINE_NO_32BIT=${answer#*; no 32-bit Wine: }") ;; esac
+for variable in WINEPREFIX WINEARCH WINEDEBUG; do
+    [ -z "${!variable:-}" ] || environment+=("$variable=${!variable}")
+done
+exec unshare --mount --propagation private -- bash -c '
+    set -e
+    root=$1 repo=$2
+    shift 2
+    mount -t proc proc "$root/proc"
+    mount --bind /sys "$root/sys"
+    mount --bind /dev "$root/dev"
+    mount -t devpts -o newinstance,ptmxmode=0666 devpts "$root/dev/pts"
+    mount -t tmpfs tmpfs "$root/dev/shm"
+    mkdir -p "$root$repo"
+    mount --bind "$repo" "$root$repo"
+    exec chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@"
+' wine "$root" "$repo" "${environment[@]}" sh -c 'cd "$0" 2> /dev/null || cd /; exec "$@"' "$PWD" "$@"
