@@ -1,0 +1,183 @@
+// The helpers that every subject's cases share (tests/wine/e2e.h).
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/wine/e2e.h"
+
+// ---- registry ------------------------------------------------------------------------
+
+void DeleteValue(HKEY root, const char* key, const char* name, REGSAM view)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key, 0, KEY_ALL_ACCESS | view, &k) == 0) {
+        RegDeleteValueA(k, name);
+        RegCloseKey(k);
+    }
+}
+
+std::string GetString(HKEY root, const char* key, const char* name, REGSAM view)
+{
+    HKEY k;
+    char data[1024] = "";
+    DWORD size = sizeof data - 1;
+    std::string result = "(none)";
+    if (RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE | view, &k) == 0) {
+        if (RegQueryValueExA(k, name, NULL, NULL, reinterpret_cast<BYTE*>(data), &size) == 0)
+            result.assign(data, strnlen(data, size));
+        RegCloseKey(k);
+    }
+    return result;
+}
+
+
+// Windows Vista to 11 have no progman.exe, and their desktop's window is titled "Program
+// Manager". Earlier ones, and the version this Wine gives by default, have the tests' own
+// progman.exe, whose string 1 titles the shell's window.
+static bool WithoutProgman(const char* version)
+{
+    return version && (strcmp(version, "win7") == 0 || strcmp(version, "win10") == 0);
+}
+
+static const char* ShellTitle(const char* version)
+{
+    return WithoutProgman(version) ? kDesktopTitle : kShellTitle;
+}
+
+// The Windows version the launcher sees, with the shell module and the shell's window title
+// that go with it.
+void SetWindowsVersion(const char* version)
+{
+    if (version)
+        SetString(HKEY_CURRENT_USER, kAppDefaults, "Version", version);
+    else
+        DeleteValue(HKEY_CURRENT_USER, kAppDefaults, "Version");
+    InstallShellModule(WithoutProgman(version) ? "" : gTools + "progman.exe");
+    SetWindowTextA(gShellWindow, ShellTitle(version));
+}
+
+// ---- the install folder and the runs -------------------------------------------------
+
+void LayOut(const std::string& folder)
+{
+    LayOutInstallFolder(folder, gLauncher, gTools + "standin.exe");
+}
+
+double Milliseconds(long long from, long long to)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(to - from) / static_cast<double>(frequency.QuadPart);
+}
+
+
+
+// Starts the launcher and waits for it and for every process it started. It runs from the
+// start folder, which is also its working directory: the install folder unless a case says
+// otherwise.
+Run RunLauncherFrom(const std::wstring& from, const char* arguments)
+{
+    std::wstring program = from + L"launcher.exe";
+    PROCESS_INFORMATION process = {};
+    Run run = {0xDEADBEEF, 0, 0, 0, FileTimeNow()};
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    run.started = now.QuadPart;
+    HANDLE job = StartInJob(program, L"\"" + program + L"\"" + Widen(arguments), from, &process);
+    if (!job) {
+        printf("cannot start %ls: %lu\n", program.c_str(), GetLastError());
+        return run;
+    }
+    WaitForSingleObject(process.hProcess, kRunTimeoutMs);
+    QueryPerformanceCounter(&now);
+    run.ended = now.QuadPart;
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(process.hProcess, &created, &exited, &kernel, &user);
+    run.exited = FileTimeValue(exited);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    CHECK(WaitForJob(job, kChildrenTimeoutMs), "what the launcher started still runs after %lu ms",
+          kChildrenTimeoutMs);
+    return run;
+}
+
+Run RunLauncher(const std::string& folder, const char* arguments, const std::string& startFolder)
+{
+    return RunLauncherFrom(Widen(startFolder.empty() ? folder : startFolder), arguments);
+}
+
+// Wine gives a child started with an empty command line its own quoted path instead, and
+// gives the same for no command line at all: this cannot tell the two apart. The host tests
+// check that the launcher hands CreateProcessA an empty, writable buffer.
+bool EmptyCommandLine(const ChildStart& child)
+{
+    return child.commandLine.empty() || child.commandLine == "\"" + child.self + "\"";
+}
+
+HWND TopLevelWindow(const char* title)
+{
+    return CreateWindowExA(0, "STATIC", title, WS_POPUP, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
+}
+
+// Starts the launcher in `folder` and returns the one child it started, checking the exit
+// code and the 100 ms that the launcher stays after the start.
+ChildStart RunAndExpectChild(const std::string& folder, const char* arguments, const char* child,
+                             Run* run, const std::string& startFolder)
+{
+    Run local = RunLauncher(folder, arguments, startFolder);
+    if (run)
+        *run = local;
+    CHECK(local.exitCode == 1, "exit code %lu", local.exitCode);
+    std::vector<ChildStart> starts = ChildStarts(folder + child);
+    CHECK(starts.size() == 1, "%s started %zu times", child, starts.size());
+    const char* other = strcmp(child, kDriverChild) == 0 ? kSetupChild : kDriverChild;
+    CHECK(ChildStarts(folder + other).empty(), "%s started too", other);
+    if (starts.empty())
+        return ChildStart{0, "", "", ""};
+    const ChildStart& start = starts[0];
+    // The launcher pauses 100 ms after the start. Both times are stamped by one clock, the
+    // system time that Windows records a process's creation and exit in; it advances in
+    // ticks of up to 15.625 ms (Windows' default timer interval), so two stamps 100 ms apart
+    // may read up to one tick less.
+    const double kPauseMs = 100.0, kSystemTimeTickMs = 15.625;
+    double after = static_cast<double>(static_cast<long long>(local.exited - start.created)) / 1e4;
+    CHECK(after >= kPauseMs - kSystemTimeTickMs, "launcher ended %.1f ms after it started the child",
+          after);
+    return start;
+}
+
+// From the launcher's start call to its child's creation; not a number where no child
+// started (which fails a check of its own), so that no timing check judges it.
+double ChildDelay(const Run& run, const ChildStart& start)
+{
+    if (start.created == 0)
+        return NAN;
+    return static_cast<double>(static_cast<long long>(start.created - run.startedAt)) / 1e4;
+}
+
+// The smaller of two delays, where either may be not a number (no child, or none yet).
+double Fastest(double a, double b)
+{
+    return std::isnan(a) || b < a ? b : a;
+}
+
+// The lines that the tests' DLL (tests/wine/planted.cpp) wrote into "<its path>.log": the
+// programs it was loaded into, and its detaches.
+std::vector<std::string> DllLog(const std::string& dll)
+{
+    std::vector<std::string> lines;
+    FILE* f = fopen((dll + ".log").c_str(), "r");
+    char line[1024];
+    while (f && fgets(line, sizeof line, f)) {
+        line[strcspn(line, "\r\n")] = '\0';
+        lines.push_back(line);
+    }
+    if (f)
+        fclose(f);
+    return lines;
+}

@@ -1,0 +1,150 @@
+// The shell wait on each Windows version, a desktop window that comes up late, and the
+// DirectX poll that a matching window ends early.
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/wine/e2e.h"
+
+// How long a child takes to start varies with the machine: a few hundred ms natively, up to
+// a second on an emulated CPU, and one run differs from the next by up to 150 ms there. So
+// each timing case takes the fastest of several runs, and a start is judged against the
+// pauses the launcher must make, or against other starts measured in the same run.
+static const int kRunsPerTimingCase = 3;
+
+// The fastest of several runs, from the launcher's start call to its child's creation.
+static double FastestChildDelay(const std::string& folder, const char* child, int runs)
+{
+    double fastest = NAN;
+    for (int i = 0; i < runs; ++i) {
+        LayOut(folder);
+        Run run;
+        ChildStart start = RunAndExpectChild(folder, " 2", child, &run);
+        fastest = Fastest(fastest, ChildDelay(run, start));
+    }
+    return fastest;
+}
+
+// A desktop window that comes up some time after the launcher's start, from a thread of its
+// own, and stays until the run is over.
+struct LateWindow {
+    DWORD afterMs;
+    HANDLE runOver;
+    unsigned long long createdAt;
+};
+
+static DWORD WINAPI ShowLateDesktopWindow(LPVOID parameter)
+{
+    LateWindow* late = static_cast<LateWindow*>(parameter);
+    Sleep(late->afterMs);
+    HWND window = TopLevelWindow(kDesktopTitle);
+    late->createdAt = FileTimeNow();
+    WaitForSingleObject(late->runOver, kRunTimeoutMs + kChildrenTimeoutMs);
+    DestroyWindow(window);
+    return 0;
+}
+
+enum ShellWindow { kAbsent, kPresent, kLate };
+
+// The shell wait makes 100 searches and 99 pauses of 10 ms when the shell's window is not
+// there: a start after it comes at least that much later than one without it. Without a
+// progman.exe (Windows 7 and 10) the wait looks for "Program Manager": a desktop window
+// that comes up 300 ms after the fastest start without a wait is waited for, and the child
+// starts after it.
+void TheShellWaitDependsOnTheVersion()
+{
+    const double kShellWaitPausesMs = 99 * 10, kLateMs = 300;
+    struct {
+        const char* version;
+        ShellWindow shell;
+        bool waits;
+    } cases[] = {  // the waits first, then the starts without one: the baselines of the rest
+        {"winxp", kAbsent, true},   {"win7", kAbsent, true},    {"win10", kAbsent, true},
+        {"win95", kAbsent, false},  {"nt40", kAbsent, false},   {"win2k", kAbsent, false},
+        {"winxp", kPresent, false}, {"win7", kPresent, false},  {"win10", kPresent, false},
+        {"win7", kLate, true},      {"win10", kLate, true},
+    };
+    const char* shellStates[] = {"absent", "present", "up late"};
+    std::string folder = gWork + "shell\\";
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.09.00.0904");
+    SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", folder);
+    double fastestAfterAWait = NAN, fastestWithout = NAN;
+    for (const auto& c : cases) {
+        char name[64];
+        snprintf(name, sizeof name, "shell wait on %s, shell window %s", c.version,
+                 shellStates[c.shell]);
+        gCase = name;
+        SetWindowsVersion(c.version);
+        ShowWindow(gShellWindow, SW_HIDE);
+        if (c.shell != kPresent)
+            SetWindowTextA(gShellWindow, "Launcher Test Other");
+        if (c.shell == kLate) {
+            if (std::isnan(fastestWithout) || std::isnan(fastestAfterAWait))
+                continue;  // no start to time it by: those runs failed their own checks
+            LateWindow late = {static_cast<DWORD>(fastestWithout + kLateMs),
+                               CreateEventA(NULL, TRUE, FALSE, NULL), 0};
+            LayOut(folder);
+            HANDLE thread = CreateThread(NULL, 0, ShowLateDesktopWindow, &late, 0, NULL);
+            Run run;
+            ChildStart start = RunAndExpectChild(folder, " 2", kDriverChild, &run);
+            SetEvent(late.runOver);
+            WaitForSingleObject(thread, kRunTimeoutMs);
+            CloseHandle(thread);
+            CloseHandle(late.runOver);
+            double delay = ChildDelay(run, start);
+            printf("%s: window up %.0f ms after the launcher, child started %.0f ms after it\n",
+                   name, static_cast<double>(late.afterMs), delay);
+            CHECK_DELAY(delay, late.createdAt != 0 && start.created >= late.createdAt,
+                        "child started %.0f ms after the launcher, before the window came up at "
+                        "%lu ms", delay, late.afterMs);
+            CHECK_DELAY(delay, delay <= fastestAfterAWait - kLateMs,
+                        "child started after %.0f ms, after a whole shell wait %.0f ms", delay,
+                        fastestAfterAWait);
+            continue;
+        }
+        double delay = FastestChildDelay(folder, kDriverChild, kRunsPerTimingCase);
+        printf("%s: child started %.0f ms after the launcher (fastest of %d)\n", name, delay,
+               kRunsPerTimingCase);
+        if (c.waits) {
+            CHECK_DELAY(delay, delay >= 950.0, "child started after %.0f ms", delay);
+            fastestAfterAWait = Fastest(fastestAfterAWait, delay);
+        } else {
+            CHECK_DELAY(delay + fastestAfterAWait,
+                        delay <= fastestAfterAWait - kShellWaitPausesMs / 2,
+                        "child started after %.0f ms, after a shell wait %.0f ms", delay,
+                        fastestAfterAWait);
+            fastestWithout = Fastest(fastestWithout, delay);
+        }
+    }
+    SetWindowsVersion(NULL);
+}
+
+// A matching window ends the poll at its first search; one in lower case leaves it to run
+// 100 searches with a pause of at least 1 ms after each. The window's title alternates
+// from run to run, so that a slow spell of the machine falls on both alike.
+void ADirectXWindowEndsTheDirectXPollEarly()
+{
+    const int kRuns = 11;
+    std::string folder = gWork + "poll\\";
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.08.00.0400");
+    SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", folder);
+    const char* titles[2] = {"Setup - Microsoft(R) DirectX(R) 9.0c", "setup microsoft(r) directx(r)"};
+    double fastest[2] = {NAN, NAN};
+    HWND window = TopLevelWindow(titles[0]);
+    for (int run = 0; run < 2 * kRuns; ++run) {
+        gCase = titles[run % 2];
+        SetWindowTextA(window, titles[run % 2]);
+        fastest[run % 2] = Fastest(fastest[run % 2], FastestChildDelay(folder, kSetupChild, 1));
+    }
+    DestroyWindow(window);
+    for (int i = 0; i < 2; ++i)
+        printf("DirectX poll with a window \"%s\": child created %.0f ms after the start "
+               "(fastest of %d)\n", titles[i], fastest[i], kRuns);
+    gCase = "DirectX poll";
+    CHECK_DELAY(fastest[1] - fastest[0], fastest[1] - fastest[0] >= 60.0,
+                "100 polls of 1 ms cost only %.0f ms more", fastest[1] - fastest[0]);
+}

@@ -1,0 +1,327 @@
+// Hostile registries and folders, and modules planted where others may write: what an
+// elevated launcher must refuse.
+#include <windows.h>
+#include <sddl.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/wine/e2e.h"
+
+// ---- hostile registries and folders ---------------------------------------------------
+
+// "D:(A;;KR;;;WD)" lets everyone read the key and nobody write it, as a standard user sees
+// HKLM; "D:(A;;KA;;;WD)" gives it back.
+static void SetKeyAccess(const char* key, const char* sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    HKEY k;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
+                                                              NULL))
+        return;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, WRITE_DAC, &k) == 0) {
+        RegSetKeySecurity(k, DACL_SECURITY_INFORMATION, descriptor);
+        RegCloseKey(k);
+    }
+    LocalFree(descriptor);
+    bool readOnly = strstr(sddl, ";KR;") != NULL;
+    LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_ALL_ACCESS, &k);
+    if (opened == 0)
+        RegCloseKey(k);
+    CHECK((opened == ERROR_ACCESS_DENIED) == readOnly, "opening %s for all access gave %ld", key,
+          opened);
+}
+
+static bool KeyExists(HKEY root, const char* key)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &k) != 0)
+        return false;
+    RegCloseKey(k);
+    return true;
+}
+
+// A folder whose path, with its trailing backslash, is exactly `length` characters.
+static std::string FolderOfLength(size_t length)
+{
+    std::string folder = gWork + "long";
+    CreateDirectoryA(folder.c_str(), NULL);
+    while (folder.size() + 1 < length) {
+        size_t part = length - folder.size() - 2 < 60 ? length - folder.size() - 2 : 60;
+        folder += "\\" + std::string(part, 'b');
+        CreateDirectoryA(folder.c_str(), NULL);
+    }
+    return folder + "\\";
+}
+
+enum Setup { kNothing, kDirectXKeyReadOnly, kRunOnceReadOnly, kNoRunOnceKey };
+
+void HostileInputs()
+{
+    const std::string folder = gWork + "hostile\\";
+    // Where a record that steps out of the folder with "/" would start a child from.
+    const std::string evil = gWork + "evil\\";
+    const std::string dword("\x04\x09\x00\x00", 4);
+    const std::string at225 = FolderOfLength(225), at226 = FolderOfLength(226);
+    struct {
+        const char* name;
+        DWORD versionType;  // 0: no DirectX key
+        std::string version;
+        DWORD recordType;
+        std::string record;
+        Setup setup;
+        const char* child;      // NULL: nothing starts
+        std::string runOnce;    // "(none)": no record
+    } cases[] = {
+        {"Version as REG_DWORD", REG_DWORD, dword, REG_SZ, folder, kNothing, kDriverChild, "(none)"},
+        {"Version empty", REG_SZ, "", REG_SZ, folder, kNothing, kDriverChild, "(none)"},
+        {"Version of 300 bytes", REG_SZ, std::string(300, '4'), REG_SZ, folder, kNothing,
+         kSetupChild, folder + kDriverChild},
+        {"Version 4-09-00-0904", REG_SZ, "4-09-00-0904", REG_SZ, folder, kNothing, kDriverChild,
+         "(none)"},
+        {"Version 4.0A.00.0000", REG_SZ, "4.0A.00.0000", REG_SZ, folder, kNothing, kDriverChild,
+         "(none)"},
+        {"no DirectX key", 0, "", REG_SZ, folder, kNothing, kSetupChild, folder + kDriverChild},
+        {"record of 258 characters", REG_SZ, "4.08.00.0400", REG_SZ,
+         "T:\\" + std::string(254, 'a') + "\\", kNothing, NULL, "(none)"},
+        {"record of 259 characters", REG_SZ, "4.08.00.0400", REG_SZ,
+         "T:\\" + std::string(255, 'a') + "\\", kNothing, NULL, "(none)"},
+        {"record of 260 characters", REG_SZ, "4.08.00.0400", REG_SZ,
+         "T:\\" + std::string(256, 'a') + "\\", kNothing, NULL, "(none)"},
+        {"record of 300 characters", REG_SZ, "4.08.00.0400", REG_SZ,
+         "T:\\" + std::string(296, 'a') + "\\", kNothing, NULL, "(none)"},
+        {"record without its backslash", REG_SZ, "4.08.00.0400", REG_SZ,
+         folder.substr(0, folder.size() - 1), kNothing, NULL, "(none)"},
+        {"record \"hostile/..\\evil\\\"", REG_SZ, "4.09.00.0904", REG_SZ,
+         gWork + "hostile/..\\evil\\", kNothing, NULL, "(none)"},
+        {"record \"hostile\\./..\\evil\\\"", REG_SZ, "4.08.00.0400", REG_SZ,
+         gWork + "hostile\\./..\\evil\\", kNothing, NULL, "(none)"},
+        {"record as REG_BINARY", REG_SZ, "4.08.00.0400", REG_BINARY, folder, kNothing, kSetupChild,
+         folder + kDriverChild},
+        {"driver installer path of 259 characters", REG_SZ, "4.09.00.0904", REG_SZ, at225,
+         kNothing, kDriverChild, "(none)"},
+        {"RunOnce path of 259 characters", REG_SZ, "4.08.00.0400", REG_SZ, at225, kNothing,
+         kSetupChild, at225 + kDriverChild},
+        {"RunOnce path of 260 characters", REG_SZ, "4.08.00.0400", REG_SZ, at226, kNothing,
+         kSetupChild, "(none)"},
+        {"DirectX key a standard user may only read", REG_SZ, "4.09.00.0904", REG_SZ, folder,
+         kDirectXKeyReadOnly, kDriverChild, "(none)"},
+        {"RunOnce key that may not be written", REG_SZ, "4.08.00.0400", REG_SZ, folder,
+         kRunOnceReadOnly, kSetupChild, "(none)"},
+        {"no RunOnce key", REG_SZ, "4.08.00.0400", REG_SZ, folder, kNoRunOnceKey, kSetupChild,
+         "(none)"},
+    };
+    int count = 0;
+    for (const auto& c : cases) {
+        gCase = c.name;
+        ++count;
+        for (const std::string& place : {folder, evil, at225, at226})
+            LayOut(place);
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kDirectXKey);
+        if (c.versionType != 0)
+            SetValue(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", c.versionType, c.version);
+        SetValue(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", c.recordType, c.record);
+        DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+        if (c.setup == kDirectXKeyReadOnly)
+            SetKeyAccess(kDirectXKey, "D:(A;;KR;;;WD)");
+        if (c.setup == kRunOnceReadOnly)
+            SetKeyAccess(kRunOnceKey, "D:(A;;KR;;;WD)");
+        if (c.setup == kNoRunOnceKey)
+            RegDeleteKeyA(HKEY_LOCAL_MACHINE, kRunOnceKey);
+
+        Run run = RunLauncher(folder, " 2");
+        CHECK(run.exitCode == 1, "exit code %lu", run.exitCode);
+        std::string runOnce = GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+        CHECK(runOnce == c.runOnce, "RunOnce %s", runOnce.c_str());
+        if (c.setup == kNoRunOnceKey)
+            CHECK(!KeyExists(HKEY_LOCAL_MACHINE, kRunOnceKey), "the RunOnce key was created");
+        const std::string& home = c.record == at225 || c.record == at226 ? c.record : folder;
+        for (const char* child : {kDriverChild, kSetupChild}) {
+            size_t expected = c.child && strcmp(child, c.child) == 0 ? 1 : 0;
+            size_t starts = 0;  // a log past MAX_PATH cannot be deleted: count this run's lines
+            std::vector<std::string> places = {home, evil};
+            if (home != folder)
+                places.push_back(folder);
+            for (const std::string& place : places) {
+                for (const ChildStart& start : ChildStarts(place + child))
+                    starts += start.created >= run.startedAt;
+            }
+            CHECK(starts == expected, "%s started %zu times", child, starts);
+        }
+
+        if (c.setup == kDirectXKeyReadOnly)
+            SetKeyAccess(kDirectXKey, "D:(A;;KA;;;WD)");
+        if (c.setup == kRunOnceReadOnly)
+            SetKeyAccess(kRunOnceKey, "D:(A;;KA;;;WD)");
+        if (c.setup == kNoRunOnceKey) {
+            HKEY k;
+            if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                                &k, NULL) == 0)
+                RegCloseKey(k);
+        }
+    }
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.09.00.0904");
+    printf("hostile inputs: %d cases\n", count);
+}
+
+// ---- planted modules ------------------------------------------------------------------
+
+// What the launcher's process loads by name after its start through the default DLL
+// directories (WINEDEBUG=+loaddll): a copy is planted where others may write, and Wine is
+// told to prefer a native DLL of that name in launcher.exe, as Windows does for any module
+// that is not a known DLL. (Wine reads WINEDLLOVERRIDES from a process's Unix environment,
+// not from the one that CreateProcess hands down; the per-program key is read by each run.)
+static const char kPlantedModule[] = "uxtheme";  // planted as uxtheme.dll
+static const char kDllOverrides[] = "Software\\Wine\\AppDefaults\\launcher.exe\\DllOverrides";
+static const char kPlantedTitle[] = "Planted Shell Title";  // string 1 of planted_progman.exe
+
+
+// How often a planted DLL was loaded into a launcher. A child that loads one from its own
+// folder does what Windows lets every installer do.
+static int LoadsIntoTheLauncher(const std::string& dll)
+{
+    int loads = 0;
+    for (const std::string& line : DllLog(dll))
+        loads += line.size() >= 13 &&
+                 _stricmp(line.c_str() + line.size() - 13, "\\launcher.exe") == 0;
+    return loads;
+}
+
+// A copy of launcher.exe that never restricts its DLL search: the name it looks up in kernel32
+// is changed by one byte, so that the lookup fails. Where it loads a planted DLL in a case,
+// the launcher's own run of that case shows something; where it loads none, nothing.
+static std::string UnrestrictedCopyOf(const std::string& launcher)
+{
+    std::string copy = gWork + "unrestricted.exe";
+    std::vector<char> image;
+    if (FILE* f = fopen(launcher.c_str(), "rb")) {
+        char block[4096];
+        for (size_t n; (n = fread(block, 1, sizeof block, f)) > 0;)
+            image.insert(image.end(), block, block + n);
+        fclose(f);
+    }
+    const char name[] = "SetDefaultDllDirectories";
+    auto at = std::search(image.begin(), image.end(), name, name + sizeof name - 1);
+    CHECK(at != image.end(), "%s does not name %s", launcher.c_str(), name);
+    if (at != image.end())
+        *at = 'X';
+    if (FILE* f = fopen(copy.c_str(), "wb")) {
+        fwrite(image.data(), 1, image.size(), f);
+        fclose(f);
+    }
+    return copy;
+}
+
+// An elevated launcher started from a folder that others may write to: the planted DLLs
+// beside it, in the install folder and in the children's folders (each made current before
+// its start) never load into it, and a planted progman.exe does not choose what the shell
+// wait looks for: on Windows XP without the shell's window the wait lasts its full second,
+// though a window with the planted title is up.
+void NothingPlantedInItsFoldersLoadsIntoTheLauncher()
+{
+    printf("planted: uxtheme.dll and progman.exe; not planted: ole32.dll and its imports "
+           "rpcrt4.dll and combase.dll, and coml2.dll (Wine 10's, for ole32), which Wine's "
+           "imm32 loads without the process's default DLL directories (on Windows ole32, "
+           "rpcrt4 and combase are known DLLs, from the system folder only, and there is no "
+           "coml2.dll)\n");
+    const std::string downloads = gWork + "planted\\Downloads\\";
+    const std::string device = gWork + "planted\\Device\\";
+    CreateDirectoryA((gWork + "planted").c_str(), NULL);
+    CreateDirectoryA(downloads.c_str(), NULL);
+    LayOut(device);
+    CopyFileA(gLauncher.c_str(), (downloads + "launcher.exe").c_str(), FALSE);
+    const std::string places[] = {downloads, device, device + "PX_Drivers\\",
+                                  device + "DirectX\\9.0\\"};
+    for (const std::string& place : places) {
+        CopyFileA((gTools + "planted.dll").c_str(), (place + kPlantedModule + ".dll").c_str(),
+                  FALSE);
+        CopyFileA((gTools + "planted_progman.exe").c_str(), (place + "progman.exe").c_str(), FALSE);
+    }
+    HWND plantedWindow = TopLevelWindow(kPlantedTitle);
+    SetWindowsVersion("winxp");
+    // The baseline: with the shell's window up, the wait ends at its first search.
+    gCase = "planted modules, shell window present";
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.09.00.0904");
+    SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", device);
+    Run baselineRun;
+    double baseline = ChildDelay(
+        baselineRun, RunAndExpectChild(device, " 2", kDriverChild, &baselineRun, downloads));
+    SetWindowTextA(gShellWindow, "Launcher Test Other");
+    SetString(HKEY_CURRENT_USER, kDllOverrides, kPlantedModule, "native,builtin");
+    // Each case's key names it in the line that tests/wine/planted_report.sh reads, and in
+    // the CTest test that reports it.
+    struct {
+        const char* key;
+        const char* name;
+        const std::string& startFolder;
+        const char* arguments;
+        const char* version;
+        const char* child;
+    } cases[] = {
+        {"first_run", "planted modules, first run from the install folder", device, "",
+         "4.09.00.0904", kDriverChild},
+        {"driver_branch", "planted modules, driver branch from a download folder", downloads,
+         " 2", "4.09.00.0904", kDriverChild},
+        {"directx_branch", "planted modules, DirectX branch from a download folder", downloads,
+         " 2", "4.08.00.0400", kSetupChild},
+    };
+    const std::string unrestricted = UnrestrictedCopyOf(gLauncher);
+    // The control first: the copy that never restricts its search, from the same place.
+    const std::string* const launchers[] = {&unrestricted, &gLauncher};
+    int proven = 0;
+    for (const auto& c : cases) {
+        gCase = c.name;
+        int controlLoads = 0;
+        for (const std::string* launcher : launchers) {
+            SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", c.version);
+            SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH",
+                      c.arguments[0] == '\0' ? "C:\\elsewhere\\" : device);
+            DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+            CopyFileA(launcher->c_str(), (c.startFolder + "launcher.exe").c_str(), FALSE);
+            for (const char* child : {kDriverChild, kSetupChild})
+                DeleteFileA((device + child + ".log").c_str());
+            for (const std::string& place : places)
+                DeleteFileA((place + kPlantedModule + ".dll.log").c_str());
+            Run run;
+            ChildStart start = RunAndExpectChild(device, c.arguments, c.child, &run, c.startFolder);
+            CHECK(start.self == device + c.child, "child %s", start.self.c_str());
+            int loads = 0;
+            for (const std::string& place : places)
+                loads += LoadsIntoTheLauncher(place + kPlantedModule + ".dll");
+            if (launcher == &unrestricted) {
+                controlLoads = loads;
+                continue;
+            }
+            // A first run's splash costs Wine about 2 s under Xvfb: only a branch run's start
+            // tells the shell wait's full second (99 pauses of 10 ms) from one cut short.
+            double delay = ChildDelay(run, start);
+            if (c.arguments[0] != '\0')
+                CHECK_DELAY(delay + baseline, delay >= 950.0 && delay >= baseline + 495.0,
+                            "child started %.0f ms after the launcher, with the shell's window up "
+                            "%.0f ms: the shell wait was cut short", delay, baseline);
+            if (controlLoads == 0) {
+                printf("planted case %s: proved nothing: a launcher.exe that never restricts its "
+                       "DLL search loads no planted DLL in it either under this Wine\n", c.key);
+            } else {
+                printf("planted case %s: proven\n", c.key);
+                ++proven;
+                CHECK(loads == 0, "the launcher loaded a planted %s.dll %d times", kPlantedModule,
+                      loads);
+            }
+            printf("%s: child started %.0f ms after the launcher (%.0f ms with the shell's window "
+                   "up), %d planted DLL loads, %d by the control\n", c.name, delay, baseline,
+                   loads, controlLoads);
+        }
+    }
+    gCase = "planted modules";
+    CHECK(proven >= 1, "no planted case is proven under this Wine: the control loads nothing");
+    CopyFileA(gLauncher.c_str(), (device + "launcher.exe").c_str(), FALSE);
+    RegDeleteKeyA(HKEY_CURRENT_USER, kDllOverrides);
+    SetWindowsVersion(NULL);
+    DestroyWindow(plantedWindow);
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.09.00.0904");
+}
