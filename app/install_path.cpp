@@ -17,33 +17,37 @@ void WriteInstallPath(const char* path)
     RegCloseKey(key);
 }
 
-// Whether a component of the path, between two backslashes, is "." or "..", or the path
-// holds a "/" anywhere. Windows takes "." and ".." for steps, so such a path can name a
-// folder above or beside the one written, and takes "/" for a separator too, so a "/" can
-// hide such a step ("C:\a/..\evil\"); Windows never names a folder with a "/", so the worker
-// never records one. Walked a character at a time, so that a double-byte character's second
-// byte is never taken for a separator (no second byte is ever a "/").
+// Whether a component of the path, between two backslashes, is made only of dots, or the
+// path holds a "/" anywhere. Windows takes "." and ".." for steps, and Windows 95 to Me take
+// "..." for the grandparent, "...." for the folder above it and so on, so such a path can
+// name a folder above or beside the one written; no real folder is named only with dots.
+// Win32 takes "/" for a separator too, so a "/" can hide such a step ("C:\a/..\evil\");
+// Windows never names a folder with a "/", so the worker never records one. Walked a
+// character at a time, so that a double-byte character's second byte is never taken for a
+// backslash (no second byte is ever a dot).
 static bool HasStepOrSlash(const char* text)
 {
     CPINFO codePage = {};
     ReadLeadBytes(&codePage);
-    const char* start = text;
+    unsigned seen = 0;  // of the component so far: 1, dots alone; 2 or 3, anything else too
     for (const char* p = text; *p != '\0'; p = NextCharacter(codePage, p)) {
-        if (*p == '/')
+        // A "/" after a lead byte is no second byte of any code page's: it stands for itself.
+        if (*p == '/' || p[1] == '/')
             return true;
         if (*p != '\\')
-            continue;
-        size_t length = static_cast<size_t>(p - start);
-        if ((length == 1 || length == 2) && start[0] == '.' && start[length - 1] == '.')
+            seen |= *p == '.' ? 1 : 2;
+        else if (seen == 1)
             return true;
-        start = p + 1;
+        else
+            seen = 0;
     }
     return false;
 }
 
 // A full folder path ending in a backslash, on a drive ("C:\...\") or a share
 // ("\\server\...\"), perhaps behind the prefix that asks Win32 to take a path as it
-// stands ("\\?\C:\...\", "\\?\UNC\server\...\"), with no "." or ".." component and no "/".
+// stands ("\\?\C:\...\", "\\?\UNC\server\...\"), with no component made only of dots
+// and no "/".
 // Any other "?" stands where a conversion met a character the ANSI code page cannot show; it
 // is never part of a file name (nor the second byte of a double-byte character), so such a
 // path can never be opened.

@@ -128,6 +128,14 @@ TEST_F(Record, ReadsOnlyAUsableFullFolderPath)
         {"C:\\a/..\\evil\\", REG_SZ, ""},  // "/" is a separator to Win32 too
         {"C:\\a\\./..\\evil\\", REG_SZ, ""},
         {"C:\\a/b\\", REG_SZ, ""},  // never in a name Windows gives a folder
+        {"C:\\Games\\Device\\...\\evil\\", REG_SZ, ""},  // Windows 95 to Me: two folders up
+        {"C:\\...\\", REG_SZ, ""},
+        {"C:\\Games\\....\\", REG_SZ, ""},  // three folders up
+        {"\\\\server\\share\\...\\evil\\", REG_SZ, ""},
+        {"\\\\server\\share\\....\\", REG_SZ, ""},
+        {"\\\\?\\C:\\a\\...\\", REG_SZ, ""},
+        {"C:\\a...b\\...x\\x...\\", REG_SZ, nullptr},  // dots among other characters
+        {"G:\\\x81/..\\evil\\", REG_SZ, "", true},  // no code page's second byte is a "/"
         {"G:\\\x95\\.\\", REG_SZ, nullptr, true},  // "表.", not a separator and "."
         {"G:\\\x95\\.\\", REG_SZ, ""},             // code page 1252: "."
     };
