@@ -25,6 +25,7 @@ protected:
         SimAddKey(HKEY_LOCAL_MACHINE, kRunOnceKey);
     }
 
+public:
     // Japanese, whose lead bytes are 0x81-0x9F and 0xE0-0xFC.
     static void UseCodePage932()
     {

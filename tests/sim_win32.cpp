@@ -40,6 +40,7 @@ void Log(const std::string& entry)
 // Counts a call that can fail and says whether this is the one to fail.
 bool Fails(const char* call)
 {
+    gSim.fallibleCallsMade.insert(call);
     if (++gSim.fallibleCalls != gSim.failAt)
         return false;
     Log(std::string("FAIL ") + call);
@@ -247,14 +248,19 @@ LONG RegCloseKey(HKEY key)
 }
 
 // A folder that a call reports: the length, or the capacity it needs when it does not fit.
+// Where it writes no folder, the buffer holds another, whole one: a caller that reads it all
+// the same takes a folder that is not the one asked for.
 static UINT CopyFolder(const char* call, const std::string& folder, LPSTR buffer, UINT capacity)
 {
+    static const char kStale[] = "C:\\Stale\\";
     Log(call);
-    if (Fails(call))
-        return 0;
     UINT length = static_cast<UINT>(folder.size());
-    if (length + 1 > capacity)
-        return length + 1;
+    bool fails = Fails(call);
+    if (fails || length + 1 > capacity) {
+        if (capacity >= sizeof kStale)
+            memcpy(buffer, kStale, sizeof kStale);
+        return fails ? 0 : length + 1;
+    }
     memcpy(buffer, folder.c_str(), length + 1);
     return length;
 }
@@ -676,7 +682,7 @@ BOOL FreeLibrary(HMODULE module)
 HMODULE GetModuleHandleA(LPCSTR moduleName)
 {
     if (!moduleName)
-        return reinterpret_cast<HMODULE>(uintptr_t{0x400000});
+        return reinterpret_cast<HMODULE>(gSim.imageBase);
     Log(std::string("GetModuleHandleA ") + moduleName);
     if (Fails("GetModuleHandleA") || !SameText(moduleName, "kernel32.dll"))
         return nullptr;

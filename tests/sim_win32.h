@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,7 @@ struct SimWorld {
     // What the stack cookie is made from, and what it was when the run's first call was
     // logged.
     DWORD processId = 0x1A4, threadId = 0x1B8, tickCount = 0x00C0FFEE;
+    uintptr_t imageBase = 0x400000;  // where the image was loaded: GetModuleHandleA(NULL)
     long long performanceCounter = 0x0123456789ABLL;
     UINT_PTR cookieAtFirstCall = 0;
 
@@ -124,6 +126,7 @@ struct SimWorld {
     DWORD createProcessError = 0;  // not 0: every CreateProcessA fails with it
     unsigned failAt = 0;  // 0: nothing fails
     unsigned fallibleCalls = 0;
+    std::set<std::string> fallibleCallsMade;  // the kinds of fallible call the run made
 };
 
 extern SimWorld gSim;

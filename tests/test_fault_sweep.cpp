@@ -1,27 +1,33 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 
 #include "tests/scenario.h"
 
-// Makes every fallible platform call of a run fail in turn, in every scenario: the run must
-// still end with exit code 1, close every key it opened, write or start nothing but the
-// whole, absolute paths it would write or start on a good day, and read no module but from
-// the system folders, though copies of them lie in the launcher's and the install folder.
-// The sweep itself must lose no call: each scenario fails at least every call that a run
-// without faults makes, and between them the scenarios fail every kind of fallible call.
+// Makes every fallible platform call of a run fail in turn, in every scenario, on Windows XP
+// and on Windows 95 and 98 (whose current-folder read is the ANSI call): the run must still
+// end with exit code 1, close every key it opened, write or start nothing but the whole,
+// absolute paths it would write or start on a good day, and read no module but from the
+// system folders, though copies of them lie in the launcher's and the install folder. Each
+// scenario's good day does the whole job, so that its faults are faults in a run that works;
+// and every kind of fallible call that the runs make is failed, or named below with the
+// reason why no run of the sweep can fail it.
 using FaultSweep = Machine;
 
-// Every fallible call of the simulated Win32 that the sweep can fail. (GetWindowsDirectoryA
-// is reached only once GetSystemDirectoryA or the system's progman.exe has failed, and a
-// run of the sweep fails one call.)
-static const std::set<std::string> kFallibleCallsReached = {
-    "CreateProcessA", "CreateThread", "DialogBoxParamA", "EnumWindows", "GetCPInfo",
-    "GetCurrentDirectoryW", "GetModuleHandleA", "GetProcAddress", "GetSystemDirectoryA",
-    "GetVersionExA", "GetWindowTextA", "LoadLibraryA", "LoadLibraryExA",
-    "LoadStringA", "MultiByteToWideChar", "RegCreateKeyExA", "RegOpenKeyExA",
-    "RegQueryValueExA", "RegSetValueExA", "SetCurrentDirectoryA", "ShellExecuteExA",
-    "WideCharToMultiByte",
+// Every fallible call of the simulated Win32 that the runs make, with the reason why the
+// sweep cannot fail it, or "" where it does.
+static const std::map<std::string, std::string> kFallibleCallsMade = {
+    {"CreateProcessA", ""}, {"CreateThread", ""}, {"DialogBoxParamA", ""}, {"EnumWindows", ""},
+    {"GetCPInfo", ""}, {"GetCurrentDirectoryA", ""}, {"GetCurrentDirectoryW", ""},
+    {"GetModuleHandleA", ""}, {"GetProcAddress", ""}, {"GetSystemDirectoryA", ""},
+    {"GetVersionExA", ""}, {"GetWindowTextA", ""}, {"LoadLibraryA", ""}, {"LoadLibraryExA", ""},
+    {"LoadStringA", ""}, {"MultiByteToWideChar", ""}, {"RegCreateKeyExA", ""},
+    {"RegOpenKeyExA", ""}, {"RegQueryValueExA", ""}, {"RegSetValueExA", ""},
+    {"SetCurrentDirectoryA", ""}, {"ShellExecuteExA", ""}, {"WideCharToMultiByte", ""},
+    {"GetWindowsDirectoryA",
+     "reached only once GetSystemDirectoryA or the system folder's progman.exe has failed, and "
+     "a run of the sweep fails one call"},
 };
 
 TEST_F(FaultSweep, EveryFailingCallLeavesASoundRun)
@@ -29,20 +35,32 @@ TEST_F(FaultSweep, EveryFailingCallLeavesASoundRun)
     const char* commandLines[] = {"launcher.exe", "launcher.exe 1", "launcher.exe -x"};
     const char* versions[] = {"4.08.00.0400", "4.09.00.0904"};
     const char* folders[] = {"C:\\Games\\Device", "C:\\Program Files\\Device"};
-    const DWORD refusals[] = {0, 740};  // 740: the child wants rights the launcher lacks
+    const struct {
+        const char* name;
+        DWORD platformId, major, minor;
+        DWORD refusal;  // 740: the child wants rights the launcher lacks
+    } systems[] = {
+        {"XP", VER_PLATFORM_WIN32_NT, 5, 1, 0},
+        {"XP, refused", VER_PLATFORM_WIN32_NT, 5, 1, 740},
+        {"98", VER_PLATFORM_WIN32_WINDOWS, 4, 10, 0},
+        {"95", VER_PLATFORM_WIN32_WINDOWS, 4, 0, 0},
+    };
     unsigned faults = 0;
-    std::set<std::string> failedCalls;
+    std::set<std::string> failedCalls, madeCalls;
     for (const char* commandLine : commandLines) {
         for (const char* version : versions) {
             for (const char* folder : folders) {
-                for (DWORD refusal : refusals) {
+                for (const auto& system : systems) {
                     const std::string installPath = std::string(folder) + "\\";
                     const std::string driver = installPath + "PX_Drivers\\QuaverlineDrivers40.exe";
                     const std::string setup = installPath + "DirectX\\9.0\\dxsetup.exe";
                     const std::string quoted = "\"" + driver + "\"";
-                    unsigned goodDayCalls = 0, scenarioFaults = 0;
+                    const bool directXBranch = version[3] == '8';
                     for (unsigned failAt = 0;; ++failAt) {
                         SetUp();
+                        gSim.platformId = system.platformId;
+                        gSim.major = system.major;
+                        gSim.minor = system.minor;
                         gSim.currentDirectory = folder;
                         GiveDirectX(version);
                         GiveInstallPath(installPath);
@@ -51,11 +69,11 @@ TEST_F(FaultSweep, EveryFailingCallLeavesASoundRun)
                             for (const char* module : {"progman.exe", "shell32.dll"})
                                 gSim.modules.push_back({place + "\\" + module, "Planted"});
                         }
-                        gSim.createProcessError = refusal;
+                        gSim.createProcessError = system.refusal;
                         gSim.failAt = failAt;
                         std::string name = std::string(commandLine) + ", " + version + ", " +
-                                           folder + ", refusal " + std::to_string(refusal) +
-                                           ", call " + std::to_string(failAt) + " fails";
+                                           folder + ", Windows " + system.name + ", call " +
+                                           std::to_string(failAt) + " fails";
                         EXPECT_EQ(RunLauncher(commandLine), 1u) << name;
                         EXPECT_EQ(gSim.openKeys, 0) << name;
                         EXPECT_EQ(SimCount("DialogBoxParamA hung"), 0u) << name;
@@ -85,27 +103,44 @@ TEST_F(FaultSweep, EveryFailingCallLeavesASoundRun)
                             EXPECT_EQ(start.file.compare(0, start.directory.size(), start.directory), 0)
                                 << name << ": from [" << start.directory << "]";
                         }
-                        if (failAt == 0) {  // the good day, first
-                            goodDayCalls = gSim.fallibleCalls;
+                        madeCalls.insert(gSim.fallibleCallsMade.begin(), gSim.fallibleCallsMade.end());
+                        if (failAt == 0) {
+                            // The good day, first: the whole job, through the shell where
+                            // Windows refuses the start.
+                            const std::string& child = directXBranch ? setup : driver;
+                            bool shell = system.refusal != 0;
+                            EXPECT_EQ(gSim.processes.size(), 1u) << name;
+                            for (const auto& process : gSim.processes)
+                                EXPECT_TRUE(process.application == child && process.started != shell)
+                                    << name << ": started [" << process.application << "]";
+                            EXPECT_EQ(gSim.shellStarts.size(), shell ? 1u : 0u) << name;
+                            const SimValue* runOnce =
+                                SimFindValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
+                            EXPECT_EQ(runOnce != nullptr, directXBranch) << name;
+                            EXPECT_EQ(SimCount("RegSetValueExA QB62_INSTALL_PATH"),
+                                      commandLine == commandLines[0] ? 1u : 0u) << name;
                             continue;
                         }
                         if (gSim.fallibleCalls < failAt)
                             break;  // nothing failed: every call of this scenario has had its turn
                         ++faults;
-                        ++scenarioFaults;
                         for (const std::string& entry : gSim.log) {
                             if (entry.rfind("FAIL ", 0) == 0)
                                 failedCalls.insert(entry.substr(5));
                         }
                     }
-                    EXPECT_GE(scenarioFaults, goodDayCalls)
-                        << commandLine << ", " << version << ", " << folder << ", refusal "
-                        << refusal << ": fewer faults than a good day's calls";
                 }
             }
         }
     }
     std::printf("fault sweep: %u injected faults, into %zu kinds of call\n", faults,
                 failedCalls.size());
-    EXPECT_EQ(failedCalls, kFallibleCallsReached);
+    std::set<std::string> listed, failable;
+    for (const auto& [call, why] : kFallibleCallsMade) {
+        listed.insert(call);
+        if (why.empty())
+            failable.insert(call);
+    }
+    EXPECT_EQ(madeCalls, listed) << "every fallible call the runs make, and only those, is listed";
+    EXPECT_EQ(failedCalls, failable) << "every listed call without a reason is failed";
 }

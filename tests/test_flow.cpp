@@ -28,6 +28,35 @@ TEST_F(Flow, TheArgumentTailChoosesSplashPauseOrNothing)
     }
 }
 
+// Once the splash has ended, a first run reads its record and its folder, and goes straight
+// on to the probe: no pause, nothing else.
+TEST_F(Flow, AFirstRunGoesFromTheSplashToTheProbeWithNothingBetween)
+{
+    const struct {
+        DWORD platformId;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {VER_PLATFORM_WIN32_NT,
+         {"RegOpenKeyExA SOFTWARE\\Orvalent", "RegQueryValueExA QB62_INSTALL_PATH",
+          "GetCurrentDirectoryW", "WideCharToMultiByte 1024", "MultiByteToWideChar"}},
+        {VER_PLATFORM_WIN32_WINDOWS,  // Windows 95 to Me: the ANSI name
+         {"RegOpenKeyExA SOFTWARE\\Orvalent", "RegQueryValueExA QB62_INSTALL_PATH",
+          "GetCurrentDirectoryW", "GetCurrentDirectoryA"}},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        gSim.platformId = c.platformId;
+        gSim.currentDirectory = "C:\\Games\\Device";
+        GiveDirectX("4.09.00.0904");
+        EXPECT_EQ(RunLauncher("launcher.exe"), 1u);
+        size_t ended = SimLogIndex("EndDialog"), probe = SimLogIndex(std::string("RegOpenKeyExA ") + kDirectXKey);
+        ASSERT_LT(ended, probe) << c.platformId;
+        EXPECT_EQ(std::vector<std::string>(gSim.log.begin() + ended + 1, gSim.log.begin() + probe),
+                  c.calls) << c.platformId;
+        EXPECT_EQ(gSim.processes.size(), 1u) << c.platformId;
+    }
+}
+
 // The stack cookie is set before anything else runs; then, before the splash or any window can
 // load a module, the DLL search is kept to the system folder where kernel32 offers it; where
 // it does not, the run is the same without it.
@@ -54,29 +83,45 @@ TEST_F(Flow, TheStackCookieAndThenTheDllSearchComeFirstOfAll)
     }
 }
 
-// The cookie changes with each thing it is made from, and is never 0 nor the value that
-// every copy of cl's runtime starts from. A mismatch ends the process at once with
-// 0xC0000409, as Windows ends it: through TerminateProcess, which tells no DLL, never through
-// ExitProcess, which would run every DLL's detach in the overrun process.
+// Runs the launcher from a frame deeper in the stack. The array stays on the stack itself
+// (the sanitizers' fake stacks take no frame of this function), so the launcher's frames lie
+// lower than from anywhere else.
+__attribute__((noinline, no_sanitize_address)) static UINT RunFromDeeperInTheStack()
+{
+    volatile char depth[512];
+    depth[0] = 0;
+    UINT exitCode = Machine::RunLauncher("launcher.exe 2");
+    depth[sizeof depth - 1] = depth[0];
+    return exitCode;
+}
+
+// The cookie changes with each thing it is made from, each changed on its own, and is never
+// 0 nor the value that every copy of cl's runtime starts from. A mismatch ends the process at
+// once with 0xC0000409, as Windows ends it: through TerminateProcess, which tells no DLL,
+// never through ExitProcess, which would run every DLL's detach in the overrun process.
 TEST_F(Flow, TheStackCookieChangesWithItsSourcesAndAMismatchEndsTheProcessAtOnce)
 {
     const struct {
         const char* source;
         void (*change)();
+        bool deeper;  // run from deeper in the stack
     } cases[] = {
-        {"nothing", [] {}},
-        {"the process id", [] { ++gSim.processId; }},
-        {"the thread id", [] { ++gSim.threadId; }},
-        {"the tick count", [] { ++gSim.tickCount; }},
-        {"the counter's low half", [] { ++gSim.performanceCounter; }},
-        {"the counter's high half", [] { gSim.performanceCounter += 1LL << 32; }},
+        {"nothing", [] {}, false},
+        {"the stack's address", [] {}, true},
+        {"the image's address", [] { gSim.imageBase += 0x10000; }, false},
+        {"the process id", [] { ++gSim.processId; }, false},
+        {"the thread id", [] { ++gSim.threadId; }, false},
+        {"the tick count", [] { ++gSim.tickCount; }, false},
+        {"the counter's low half", [] { ++gSim.performanceCounter; }, false},
+        {"the counter's high half", [] { gSim.performanceCounter += 1LL << 32; }, false},
     };
     UINT_PTR first = 0;
     for (const auto& c : cases) {
         SetUp();
         c.change();
         gStackCookie = 0;
-        EXPECT_EQ(RunLauncher("launcher.exe 2"), 1u) << c.source;
+        EXPECT_EQ(c.deeper ? RunFromDeeperInTheStack() : RunLauncher("launcher.exe 2"), 1u)
+            << c.source;
         EXPECT_NE(gStackCookie, 0u) << c.source;
         EXPECT_NE(gStackCookie, 0xBB40E64Eu) << c.source;
         if (first == 0)
@@ -240,31 +285,37 @@ TEST_F(Flow, TheRecordIsWrittenBeforeTheDirectXSetupStarts)
 
 TEST_F(Flow, EachBranchPollsForItsWindowBeforeItsLaunch)
 {
-    const struct {
+    struct Case {
         bool directXBranch;
-        const char* window;  // nullptr: no top-level window at all
+        std::string window;  // "": no top-level window at all
         unsigned searches, pauses;
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         // The driver branch's fragment is empty: any titled window ends its poll at once.
         {false, "Program Manager", 1, 0},
-        {false, nullptr, 100, 100},
+        {false, "", 100, 100},
         // The DirectX branch looks for its setup's window, and for nothing else.
         {true, "Setup - Microsoft(R) DirectX(R) 9.0c", 1, 0},
         {true, "Setup Microsoft(R) DirectX(R) 9.0c", 1, 0},
         {true, "Microsoft(R) DirectX 9.0c Runtime", 100, 100},  // not the whole fragment
         {true, "Program Manager", 100, 100},
     };
+    // Nothing shorter than the whole fragment will do: a title of the fragment with any one
+    // character left out, which holds every shorter piece of it, is no setup's window.
+    const std::string fragment = "Microsoft(R) DirectX(R)";
+    for (size_t i = 0; i < fragment.size(); ++i)
+        cases.push_back({true, "Setup " + fragment.substr(0, i) + fragment.substr(i + 1), 100, 100});
     for (const auto& c : cases) {
         SetUp();
         gSim.major = 5;  // Windows 2000: no shell wait, so every search is the branch's poll
         gSim.minor = 0;
         GiveDirectX(c.directXBranch ? "4.08.00.0400" : "4.09.00.0904");
         GiveInstallPath("C:\\Games\\Device\\");
-        if (c.window)
+        if (!c.window.empty())
             SimAddWindow(c.window);
         EXPECT_EQ(RunLauncher("launcher.exe 2"), 1u);
         std::string name = std::string(c.directXBranch ? "DirectX" : "driver") + " branch, " +
-                           (c.window ? c.window : "no window");
+                           (c.window.empty() ? "no window" : c.window);
         EXPECT_EQ(gSim.searches, c.searches) << name;
         EXPECT_EQ(SimCount(c.directXBranch ? "Sleep 1" : "Sleep 2"), c.pauses) << name;
         EXPECT_EQ(SimCount(c.directXBranch ? "Sleep 2" : "Sleep 1"), 0u) << name;

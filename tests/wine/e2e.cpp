@@ -86,6 +86,8 @@ int main(int argc, char** argv)
         FreeLibrary(module);
     }
     DestroyWindow(gShellWindow);
+    printf("timing: the launcher's 100 ms after each start, over %d runs: smallest margin %.1f ms\n",
+           gAfterStartRuns, gAfterStartMargin);
     printf("%d passed, %d failed\n", gPassed, gFailed);
     return gFailed == 0 ? 0 : 1;
 }

@@ -148,7 +148,26 @@ ChildStart RunAndExpectChild(const std::string& folder, const char* arguments, c
     double after = static_cast<double>(static_cast<long long>(local.exited - start.created)) / 1e4;
     CHECK(after >= kPauseMs - kSystemTimeTickMs, "launcher ended %.1f ms after it started the child",
           after);
+    gAfterStartMargin = Fastest(gAfterStartMargin, after - (kPauseMs - kSystemTimeTickMs));
+    ++gAfterStartRuns;
     return start;
+}
+
+void CheckTime(int line, const char* what, double measured, TimeBound bound, double limit)
+{
+    double margin = bound == kAtLeast ? measured - limit : limit - measured;
+    if (std::isnan(margin))
+        return;
+    const char* relation = bound == kAtLeast ? "at least" : "at most";
+    printf("timing: %s: %s %.0f ms, %s %.0f ms: margin %.0f ms\n", gCase, what, measured,
+           relation, limit, margin);
+    if (margin >= 0) {
+        ++gPassed;
+        return;
+    }
+    ++gFailed;
+    printf("FAIL %s (line %d): %s %.0f ms, not %s %.0f ms\n", gCase, line, what, measured,
+           relation, limit);
 }
 
 // From the launcher's start call to its child's creation; not a number where no child

@@ -100,6 +100,11 @@ void HostileInputs()
          gWork + "hostile/..\\evil\\", kNothing, NULL, "(none)"},
         {"record \"hostile\\./..\\evil\\\"", REG_SZ, "4.08.00.0400", REG_SZ,
          gWork + "hostile\\./..\\evil\\", kNothing, NULL, "(none)"},
+        // Windows 95 to Me take "..." for the grandparent, "...." for the folder above it.
+        {"record \"hostile\\...\\evil\\\"", REG_SZ, "4.08.00.0400", REG_SZ,
+         gWork + "hostile\\...\\evil\\", kNothing, NULL, "(none)"},
+        {"record \"hostile\\....\\\"", REG_SZ, "4.08.00.0400", REG_SZ, gWork + "hostile\\....\\",
+         kNothing, NULL, "(none)"},
         {"record as REG_BINARY", REG_SZ, "4.08.00.0400", REG_BINARY, folder, kNothing, kSetupChild,
          folder + kDriverChild},
         {"driver installer path of 259 characters", REG_SZ, "4.09.00.0904", REG_SZ, at225,
@@ -243,13 +248,19 @@ void NothingPlantedInItsFoldersLoadsIntoTheLauncher()
     }
     HWND plantedWindow = TopLevelWindow(kPlantedTitle);
     SetWindowsVersion("winxp");
-    // The baseline: with the shell's window up, the wait ends at its first search.
+    // The baseline, the fastest of three runs: with the shell's window up, the wait ends at
+    // its first search.
     gCase = "planted modules, shell window present";
     SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.09.00.0904");
     SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", device);
-    Run baselineRun;
-    double baseline = ChildDelay(
-        baselineRun, RunAndExpectChild(device, " 2", kDriverChild, &baselineRun, downloads));
+    double baseline = NAN;
+    for (int i = 0; i < kRunsPerTimingCase; ++i) {
+        LayOut(device);
+        Run run;
+        baseline = Fastest(baseline,
+                           ChildDelay(run, RunAndExpectChild(device, " 2", kDriverChild, &run,
+                                                             downloads)));
+    }
     SetWindowTextA(gShellWindow, "Launcher Test Other");
     SetString(HKEY_CURRENT_USER, kDllOverrides, kPlantedModule, "native,builtin");
     // Each case's key names it in the line that tests/wine/planted_report.sh reads, and in
@@ -299,10 +310,11 @@ void NothingPlantedInItsFoldersLoadsIntoTheLauncher()
             // A first run's splash costs Wine about 2 s under Xvfb: only a branch run's start
             // tells the shell wait's full second (99 pauses of 10 ms) from one cut short.
             double delay = ChildDelay(run, start);
-            if (c.arguments[0] != '\0')
-                CHECK_DELAY(delay + baseline, delay >= 950.0 && delay >= baseline + 495.0,
-                            "child started %.0f ms after the launcher, with the shell's window up "
-                            "%.0f ms: the shell wait was cut short", delay, baseline);
+            if (c.arguments[0] != '\0') {
+                CHECK_TIME("child's start", delay, kAtLeast, 950.0);
+                CHECK_TIME("child's start, against the fastest with the shell's window up", delay,
+                           kAtLeast, baseline + 495.0);
+            }
             if (controlLoads == 0) {
                 printf("planted case %s: proved nothing: a launcher.exe that never restricts its "
                        "DLL search loads no planted DLL in it either under this Wine\n", c.key);
