@@ -3,8 +3,11 @@
 # all there already: CMake, g++, GoogleTest, clang with libFuzzer, both MinGW-w64 cross
 # compilers, ImageMagick (for the splash picture as PNG), LLVM 14's clang-cl, lld-link and
 # tools (for the MSVC branch's build), and for signing a release osslsigncode and openssl,
-# with SoftHSM2 and OpenSSL's PKCS#11 engine for the tests' token, and asn1crypto for
-# Debian's python3 (the release scripts read a signature's structure with it); debootstrap.
+# with SoftHSM2 and OpenSSL's PKCS#11 engine for the tests' token, and for Debian's python3
+# asn1crypto, cryptography and pefile (the release tools read and verify a signature with
+# them, release/); debootstrap. osslsigncode must be 2.9 or later for the signing test, which
+# plays its own time-stamping authority; where the release has an older one (Debian 12 has
+# 2.5, which sign.sh itself is content with), 2.9 comes from the backports suite as qemu does.
 #
 # Wine is not installed on this machine: each Wine the tests run, Debian 12's Wine 8 and
 # Debian 13's Wine 10, lives in a chroot of its release's main suite that debootstrap makes
@@ -77,7 +80,8 @@ need=()
 for package in cmake g++ make libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 \
                g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 imagemagick \
                clang libclang-rt-14-dev clang-tools-14 lld-14 llvm-14 python3 libc6-i386 \
-               openssl osslsigncode softhsm2 libengine-pkcs11-openssl python3-asn1crypto debootstrap; do
+               openssl osslsigncode softhsm2 libengine-pkcs11-openssl python3-asn1crypto \
+               python3-cryptography python3-pefile debootstrap; do
     have "$package" || need+=("$package")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -102,19 +106,20 @@ candidate() {  # candidate <package> [suite]
     apt-cache policy ${2:+-t "$2"} "$1" 2>/dev/null | sed -n 's/^ *Candidate: //p'
 }
 
-# Installs a qemu-user-static newer than 7.2, or sets $how to why there is none. Where the
-# release has none and its backports suite is not among apt's sources, the suite is added for
-# this install alone, on the machine's own Debian mirror, and removed again afterwards,
-# whether the install worked or not.
-install_emulator() {
-    local suite="" added=""
+# install_at_least <package> <version>: installs the package at that version or later, or
+# sets $why to why there is none. Where the release has none so new and its backports suite
+# is not among apt's sources, the suite is added for this install alone, on the machine's own
+# Debian mirror, and removed again afterwards, whether the install worked or not.
+install_at_least() {
+    local package=$1 least=$2 suite="" added=""
+    at_least() { [ -n "$1" ] && dpkg --compare-versions "${1#*:}" ge "$least"; }
     apt_update
-    if ! newer_than_7_2 "$(candidate qemu-user-static)"; then
+    if ! at_least "$(candidate "$package")"; then
         suite=$release-backports
-        if ! newer_than_7_2 "$(candidate qemu-user-static "$suite")"; then
+        if ! at_least "$(candidate "$package" "$suite")"; then
             local mirror keyring=/usr/share/keyrings/debian-archive-keyring.gpg
             if [ -z "$release" ] || ! mirror=$(debian_archive_uri "$release"); then
-                how="no: no qemu newer than 7.2 in the release, and its backports suite could not be added (no enabled Debian source for \"$release\" main among apt's sources)"
+                why="no $package $least or later in the release, and its backports suite could not be added (no enabled Debian source for \"$release\" main among apt's sources)"
                 return 1
             fi
             added=/etc/apt/sources.list.d/launcher-$suite.sources
@@ -125,17 +130,22 @@ install_emulator() {
             } | $sudo tee "$added" >/dev/null
             apt_update
         fi
-        if ! newer_than_7_2 "$(candidate qemu-user-static "$suite")"; then
+        if ! at_least "$(candidate "$package" "$suite")"; then
             [ -z "$added" ] || remove_source "$added"
-            how="no: no qemu-user-static newer than 7.2 in $release or $suite (found \"$(candidate qemu-user-static "$suite")\")"
+            why="no $package $least or later in $release or $suite (found \"$(candidate "$package" "$suite")\")"
             return 1
         fi
     fi
     local status=0
-    apt_install ${suite:+-t "$suite"} qemu-user-static || status=$?
+    apt_install ${suite:+-t "$suite"} "$package" || status=$?
     [ -z "$added" ] || remove_source "$added"
-    [ $status -eq 0 ] || how="no: qemu-user-static${suite:+ from $suite} could not be installed"
+    [ $status -eq 0 ] || why="$package${suite:+ from $suite} could not be installed"
     return $status
+}
+
+# qemu-user-static newer than 7.2 (8 or later), or $how says why there is none.
+install_emulator() {
+    install_at_least qemu-user-static 8 || { how="no: $why"; return 1; }
 }
 
 # Takes a source this script added out of apt's sources again, and apt's lists with it.
@@ -179,6 +189,14 @@ fi
 if [ "$(cat build/32-bit-code 2>/dev/null)" != "$how" ]; then
     echo "$how" > build/32-bit-code
     echo "32-bit code on this machine: $how"
+fi
+
+# ---- osslsigncode for the signing test ----------------------------------------------------
+
+signer_version=$(dpkg-query -W -f='${Version}' osslsigncode 2>/dev/null || true)
+if ! dpkg --compare-versions "${signer_version#*:}" ge 2.9; then
+    install_at_least osslsigncode 2.9 ||
+        echo "install.sh: $why: tests/check_signing.sh will say what it lacks"
 fi
 
 # ---- the Wines, each in a chroot of its release's main suite -------------------------------

@@ -39,9 +39,10 @@ imports=$(awk '/DLL Name:/ { dll = $3 } dll && NF == 3 && $1 ~ /^[0-9a-f]+$/ { p
 for import in $imports; do
     grep -qw -- "$import" <<<"$allowed" || fail "imports $import"
 done
-python3 "$(dirname "$0")/check_manifest.py" "$exe" || failed=1
-python3 "$(dirname "$0")/check_pe.py" "$exe" || failed=1
-python3 "$(dirname "$0")/check_version.py" "$exe" "$version" || failed=1
+# (Debian's python3, which has pefile: another may come first on PATH.)
+/usr/bin/python3 "$(dirname "$0")/check_manifest.py" "$exe" || failed=1
+/usr/bin/python3 "$(dirname "$0")/check_pe.py" "$exe" || failed=1
+/usr/bin/python3 "$(dirname "$0")/check_version.py" "$exe" "$version" || failed=1
 
 # Instructions that came with the Pentium Pro and later: cmov, fcmov, fcomi and fucomi, the
 # long NOPs (0F 1F) that assemblers pad with for newer processors, sysenter; and anything

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Checks the application manifest that the built launcher.exe carries (resource type 24,
 id 1): well-formed XML, an asm.v1 assembly of manifestVersion 1.0 that asks, inside an
 asm.v2 trustInfo (the namespace Windows XP SP2 reads without fault), for the highest rights
@@ -6,14 +6,17 @@ the user has, and no supportedOS entries (they would change what GetVersionExA r
 Usage: check_manifest.py <launcher.exe>"""
 import sys
 import xml.etree.ElementTree as ET
+from pathlib import Path
 
-from pe_resources import read_resources
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "release"))
+import pe  # noqa: E402  the release tools' reader of PE images
 
 V1, V2 = "urn:schemas-microsoft-com:asm.v1", "urn:schemas-microsoft-com:asm.v2"
 
 
 def main(exe):
-    found = [data for kind, name, _, data in read_resources(exe) if kind == 24 and name == 1]
+    found = [data for kind, name, _, data in pe.Image(open(exe, "rb").read()).resources()
+             if (kind, name) == (pe.RT_MANIFEST, 1)]
     failures = []
     if len(found) != 1:
         print(f"FAIL: {len(found)} manifests (resource type 24, id 1)")

@@ -3,12 +3,12 @@
 # and checks that the two files are byte for byte the same: no time stamps, no build paths.
 # Usage: check_reproducible.sh [preset]; the shipped win32 build unless another is named.
 set -euo pipefail
-scripts=$(dirname "$0")/../scripts
+release=$(dirname "$0")/../release
 preset=${1:-win32}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 for tree in "$scratch/one" "$scratch/second/tree"; do
-    "$scripts/build_commit.sh" HEAD "$tree" "$preset"
+    "$release/build_commit.sh" HEAD "$tree" "$preset" > /dev/null
 done
 sha256sum "$scratch/one/build/$preset/launcher.exe" "$scratch/second/tree/build/$preset/launcher.exe" |
     awk '{ print $1 }' | uniq | { read -r first; read -r second || true

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Reads launcher.exe's version resource (type 16, id 1) back from the built file and checks
 it against the project's version and the names that the consent prompt and Explorer show:
 the numeric and text FileVersion and ProductVersion, the company, the description, the
@@ -11,10 +11,8 @@ import struct
 import sys
 from pathlib import Path
 
-from pe_resources import read_resources
-
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "scripts"))
-from release_file import version_node  # noqa: E402  the release tools' reader of the tree
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "release"))
+import pe  # noqa: E402  the release tools' reader of PE images and of the version tree
 
 NAMES = {
     "CompanyName": "Orvalent",
@@ -28,11 +26,12 @@ FIXED_SIGNATURE, VFT_APP, VOS__WINDOWS32 = 0xFEEF04BD, 1, 4
 
 
 def main(exe, version):
-    found = [data for kind, name, _, data in read_resources(exe) if kind == 16 and name == 1]
+    found = [data for kind, name, _, data in pe.Image(open(exe, "rb").read()).resources()
+             if (kind, name) == (pe.RT_VERSION, 1)]
     if len(found) != 1:
         print(f"FAIL: {len(found)} version resources (type 16, id 1)")
         return 1
-    key, fixed, children, _ = version_node(found[0], 0)
+    key, fixed, children, _ = pe.version_node(found[0])
     failures = []
     numbers = [int(part) for part in version.split(".")] + [0] * (4 - len(version.split(".")))
     packed = ((numbers[0] << 16) | numbers[1], (numbers[2] << 16) | numbers[3])
@@ -45,9 +44,9 @@ def main(exe, version):
                         f"{product_ls:#x}, for {version}")
     if (file_os, file_type) != (VOS__WINDOWS32, VFT_APP):
         failures.append(f"file OS {file_os:#x}, type {file_type}")
-    blocks = {k: c for k, _, c, _ in children}
-    tables = {k: c for k, _, c, _ in blocks.get("StringFileInfo", [])}
-    strings = {k: v.decode("utf-16-le").rstrip("\0") for k, v, _, _ in tables.get("040904E4", [])}
+    blocks = {k: c for k, _, c in children}
+    tables = {k: c for k, _, c in blocks.get("StringFileInfo", [])}
+    strings = {k: v.decode("utf-16-le").rstrip("\0") for k, v, _ in tables.get("040904E4", [])}
     expected = dict(NAMES, FileVersion=version)
     for name, text in expected.items():
         if strings.get(name) != text:
@@ -55,7 +54,7 @@ def main(exe, version):
     product = strings.get("ProductVersion", "")
     if not re.fullmatch(re.escape(version) + r"\+([0-9a-f]{40}(\.dirty)?|unknown)", product):
         failures.append(f"ProductVersion is {product!r}, not {version}+<commit>")
-    translations = [v for k, v, _, _ in blocks.get("VarFileInfo", []) if k == "Translation"]
+    translations = [v for k, v, _ in blocks.get("VarFileInfo", []) if k == "Translation"]
     if translations != [struct.pack("<HH", 0x409, 1252)]:
         failures.append(f"translations {translations}, not US English in code page 1252")
     for failure in failures:

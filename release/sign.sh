@@ -2,7 +2,7 @@
 # Signs launcher.exe (Authenticode, SHA-256) into a separate file: the unsigned build is
 # never touched, and nothing half-signed is left behind when anything fails.
 #
-#   scripts/sign.sh --out <signed.exe> --url <URL> <key and certificate> [options]
+#   release/sign.sh --out <signed.exe> --url <URL> <key and certificate> [options]
 #
 # Key and certificate, one of:
 #   --pkcs12 <file>                        a PKCS#12 file with the certificate chain and key
@@ -17,23 +17,27 @@
 #   --password-env <NAME>                  the environment variable NAME, handed to
 #                                          osslsigncode through a pipe
 # Options:
-#   --in <launcher.exe>      what to sign (build/win32/launcher.exe)
+#   --in <launcher.exe>      what to sign (build/win32/launcher.exe); an unsigned build: a
+#                            signed one is refused, so that no signature is replaced unseen
 #   --description <text>     shown by Windows as the program's name ("Quaverline driver setup")
 #   --url <URL>              the vendor's page, shown with the signature (required)
+#                            Both in printable ASCII: the signature carries them as ASCII
+#                            text, and another character would show as something else
 #   --timestamp <URL>        an RFC 3161 time-stamp server, so the signature outlives the
 #                            certificate; a server that has not answered within
 #                            SIGN_TIMEOUT seconds (60) is given up
 #   --nested-sha1            add a nested SHA-1 signature after the SHA-256 one, for Windows
 #                            Vista and 7 machines without SHA-2 support
 # Every option may be given as --name=value too. Every path may begin with "-": it is a file
-# name all the same. The signed file is written through a file that this script creates in
-# the output's folder and renames into place (scripts/release_file.py write); nothing else in
-# that folder is ever written or removed, and a folder where another user could swap that
-# file first (writable by others and not sticky, or another user's) is refused. It says
-# which commit the build names, and warns when that is a tree with changes or not HEAD.
-# OSSLSIGNCODE names another osslsigncode.
+# name all the same. The way to the output's folder is checked from the root down (no link,
+# no "..", no folder that another user may write unless it is sticky), and the signed file is
+# written through a file that this script creates there and renames into place, all relative
+# to that folder, opened once (release/release.py write); nothing else there is ever written
+# or removed, and --out may not be --in under any name. It says which commit the build names,
+# and warns when that is a tree with changes or not HEAD. OSSLSIGNCODE names another
+# osslsigncode (2.5, Debian 12's own, and later).
 set -euo pipefail
-scripts=$(cd "$(dirname "$0")" && pwd)
+release=$(cd "$(dirname "$0")" && pwd)
 osslsigncode=${OSSLSIGNCODE:-osslsigncode}
 timeout_seconds=${SIGN_TIMEOUT:-60}
 die() { echo "sign.sh: $*" >&2; exit 1; }
@@ -41,7 +45,7 @@ die() { echo "sign.sh: $*" >&2; exit 1; }
 # option.
 as_path() { case $1 in -*) printf './%s' "$1" ;; *) printf '%s' "$1" ;; esac; }
 
-in=$(realpath -m -- "$scripts/../build/win32/launcher.exe") out="" url="" timestamp="" nested=0
+in=$(realpath -m -- "$release/../build/win32/launcher.exe") out="" url="" timestamp="" nested=0
 description="Quaverline driver setup"
 pkcs12="" cert="" key="" module="" token_key="" password_file="" password_env=""
 while [ $# -gt 0 ]; do
@@ -73,11 +77,14 @@ done
 [ -n "$out" ] || die "no --out: the signed file goes to a file of its own"
 [ -n "$url" ] || die "no --url: the signature carries the vendor's page"
 [ -f "$in" ] || die "nothing to sign: $in does not exist (build it: cmake --build --preset win32)"
-[ ! -d "$out" ] || die "--out $out is a folder; name the signed file"
-[ "$(realpath -m -- "$in")" != "$(realpath -m -- "$out")" ] ||
-    die "--out is the unsigned file itself; the signed file goes to a file of its own"
-[ -d "$(dirname -- "$out")" ] || die "the folder of $out does not exist"
+for text in "$description" "$url"; do
+    [ -z "$(printf '%s' "$text" | LC_ALL=C tr -d ' -~')" ] ||
+        die "\"$(printf '%q' "$text")\" holds a character beyond printable ASCII, which the signature would carry as something else: write it in ASCII"
+done
 command -v "$osslsigncode" >/dev/null || die "$osslsigncode is not installed (scripts/install.sh)"
+inspect() { "$release/release.py" "$@"; }
+unsigned=$(inspect unsigned "$in") || die "$unsigned"
+way=$(inspect output "$out" "$in") || die "nothing was written: $way"
 readable() { [ -f "$2" ] && [ -r "$2" ] || die "no $1: $2 does not exist or cannot be read"; }
 signer=()
 if [ -n "$pkcs12" ]; then
@@ -110,10 +117,9 @@ fi
 [ -z "$password_env" ] || [ -n "${!password_env+set}" ] ||
     die "the environment variable $password_env is not set"
 
-folder=$("$scripts/release_file.py" folder "$out") || die "nothing was written: $folder"
 # Which commit the build names, before anything is signed.
-named=$("$scripts/release_file.py" commit "$in") || named="unreadable ($named)"
-head=$(git -C "$scripts" rev-parse --verify --quiet HEAD 2>/dev/null) || head=""
+named=$(inspect commit "$in") || named="unreadable ($named)"
+head=$(git -C "$release" rev-parse --verify --quiet HEAD 2>/dev/null) || head=""
 case $named in
     commit\ *)
         echo "signing $in, the build of commit ${named#commit }"
@@ -163,7 +169,8 @@ sign() {  # sign <what> <osslsigncode arguments>
         why="the key or the certificate could not be read"
     fi
     echo "sign.sh: $what: $why; nothing was written to $out. osslsigncode said:" >&2
-    tail -n 6 "$scratch/log" | sed 's/^/    /' >&2
+    # (less its advice on an option of its own, "-t", that sign.sh does not offer)
+    grep -v -- '"-t" option' "$scratch/log" | tail -n 6 | sed 's/^/    /' >&2
     exit 1
 }
 
@@ -176,7 +183,6 @@ fi
 # Whole or not at all: the signed file appears only now, in one rename in its own folder, of
 # a file created there exclusively, written and made readable through its own descriptor (a
 # link planted anywhere is never followed; a link at $out itself is replaced, not written
-# through), in a folder where no other user can swap it first.
-written=$("$scripts/release_file.py" write "$signed" "$out") ||
-    die "nothing was written to $out: $written"
+# through), in a folder reached by a way that no other user can change.
+written=$(inspect write "$signed" "$out" "$in") || die "nothing was written to $out: $written"
 echo "signed $in into $out ($written bytes written; SHA-256$([ $nested -eq 1 ] && echo ", nested SHA-1")$([ -n "$timestamp" ] && echo ", time-stamped by $timestamp"))"
