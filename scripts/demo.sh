@@ -33,7 +33,7 @@ view=/reg:64
 echo "In a 64-bit Windows prefix: $build_note."
 echo "Like Windows 10 it has no progman.exe with a title, so the launcher waits for a window" \
      "titled \"Program Manager\"; Wine shows none, so each start comes after the wait's full second."
-[ -f "$state/prefix/system.reg" ] || echo "(creating a Wine prefix, about ten seconds)"
+[ -f "$state/prefix/system.reg" ] || echo "(creating a Wine prefix: about 15 seconds, 20 on an emulated CPU)"
 use_wine_prefix "$state" win64
 echo "Wine: $("$wine" --version 2>/dev/null), $WINE_GENERATION."
 folder="$state/install/Quaverline Device"
