@@ -17,6 +17,7 @@ for preset in host fuzz win32 win64 msvc; do
     log=build/build-$preset.log
     echo "building $preset: ${what[$preset]}"
     started=$SECONDS
+    : > "$log"  # there before the progress below reads it, whichever starts first
     { cmake --preset "$preset" && cmake --build --preset "$preset" -j"$(nproc)"; } \
         > "$log" 2>&1 < /dev/null &
     building=$!
@@ -24,7 +25,7 @@ for preset in host fuzz win32 win64 msvc; do
     printf '    targets:'
     tail -n +1 --pid=$building -f "$log" 2>/dev/null |
         sed -un 's/^\[ *[0-9]*%\] Built target \(.*\)/\1/p' |
-        while read -r target; do printf ' %s' "$target"; done
+        while read -r target; do printf ' %s' "$target"; done || true  # progress only
     echo
     if ! wait $building; then
         echo "building $preset failed; the end of $log:"
