@@ -64,16 +64,16 @@ class Release:
     def __init__(self, path):
         with open(path, "rb") as file:
             data = file.read()
-        marker = b"-----BEGIN CERTIFICATE-----"
+        pem = data.count(b"-----BEGIN CERTIFICATE-----")
+        if pem > 1:
+            raise Refused(f"{path} holds {plural(pem, 'certificate')}: give the release "
+                          "certificate alone")
         try:
-            found = ([x509.load_pem_x509_certificate(data)] * data.count(marker) if marker in data
-                     else [x509.load_der_x509_certificate(data)])
+            self.certificate = (x509.load_pem_x509_certificate(data) if pem
+                                else x509.load_der_x509_certificate(data))
         except ValueError as error:
             raise Refused(f"the release certificate {path} cannot be read ({error})") from None
-        if len(found) != 1:
-            raise Refused(f"{path} holds {plural(len(found), 'certificate')}: give the release "
-                          "certificate alone")
-        self.path, self.certificate = path, found[0]
+        self.path = path
         self.der = self.certificate.public_bytes(Encoding.DER)
         try:
             usages = self.certificate.extensions.get_extension_for_class(x509.ExtendedKeyUsage)

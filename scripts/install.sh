@@ -46,16 +46,13 @@ sudo=""
 source scripts/wine_chroot.sh
 mkdir -p build
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
-apt_tries=3 apt_pause=10
 
-# apt-get update, tried again after a pause; an index that still cannot be read is named
-# and passed over.
+# apt-get update, tried again after a pause (try, scripts/wine_chroot.sh); an index that
+# still cannot be read is named and passed over.
 apt_update() {
-    local attempt log=build/apt-update.log suites
-    for ((attempt = 1; attempt <= apt_tries; attempt++)); do
-        $sudo apt-get update -qq > "$log" 2>&1 && return 0
-        [ $attempt -eq $apt_tries ] || sleep $apt_pause
-    done
+    local log=build/apt-update.log suites
+    : > "$log"
+    try "$log" $sudo apt-get update -qq && return 0
     suites=$(sed -n -e "s|.*/dists/\([^/]*\)/.*|\1|p" -e "s|.*'[^ ]* \([^ ]*\) Release'.*|\1|p" "$log" |
         sort -u | tr '\n' ' ')
     echo "install.sh: the archive's index of ${suites:-a suite }could not be read" \
@@ -64,13 +61,11 @@ apt_update() {
 }
 
 apt_install() {
-    local attempt log=build/apt-install.log
+    local log=build/apt-install.log
     echo "installing: $*"
-    for ((attempt = 1; attempt <= apt_tries; attempt++)); do
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-            "$@" > "$log" 2>&1 && return 0
-        [ $attempt -eq $apt_tries ] || sleep $apt_pause
-    done
+    : > "$log"
+    try "$log" $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+        --no-install-recommends "$@" && return 0
     echo "install.sh: $* could not be installed from Debian's archive" \
          "($(grep -m1 '^E: ' "$log" | cut -c1-200)); try again later, or install them by hand"
     return 1

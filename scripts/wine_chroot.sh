@@ -9,16 +9,19 @@
 #       failed and what to do. It is built in <root>.partial and renamed into place only when
 #       whole, with its package list in <root>/.complete; what fails is removed, so no failed
 #       chroot ever stands as a complete one. debootstrap and each apt-get step are tried
-#       $chroot_tries times, $chroot_pause seconds apart: an archive can be mid-sync for a
+#       $apt_tries times, $apt_pause seconds apart: an archive can be mid-sync for a
 #       while. Each step's output goes to $chroot_log.
+#   try <log> <command...>
+#       the command, up to $apt_tries times, its output appended to the log (install.sh's
+#       apt-get steps on the host are tried so too).
 #   in_chroot <root> <command...>
 #       runs a command there with /proc mounted, in a clean environment; every mount is made
 #       in a private mount namespace, so it vanishes with the command however it ends.
 # The caller may set $sudo (a command that runs the rest as root, or empty).
 chroot_packages="wine wine64 wine32:i386 xvfb xauth locales"
 chroot_space_kb=$((4 * 1024 * 1024))  # the chroot (2.2 GB) and the tests' prefixes (2 GB)
-chroot_tries=3
-chroot_pause=10
+apt_tries=3
+apt_pause=10
 chroot_log=/dev/null
 sudo=${sudo-}
 
@@ -32,12 +35,12 @@ in_chroot() {
 
 mounts_under() { findmnt -rn -o TARGET | grep -q "^$1\(/\|$\)"; }
 
-# try <command...>: the command, up to $chroot_tries times, its output appended to the log.
 try() {
-    local attempt
-    for ((attempt = 1; attempt <= chroot_tries; attempt++)); do
-        "$@" >> "$chroot_log" 2>&1 && return 0
-        [ $attempt -eq $chroot_tries ] || sleep "$chroot_pause"
+    local log=$1 attempt
+    shift
+    for ((attempt = 1; attempt <= apt_tries; attempt++)); do
+        "$@" >> "$log" 2>&1 && return 0
+        [ $attempt -eq $apt_tries ] || sleep "$apt_pause"
     done
     return 1
 }
@@ -69,15 +72,15 @@ make_wine_chroot() {
     $sudo rm -rf -- "$root" "$partial"
     : > "$chroot_log"
     local step=""
-    if ! try $sudo unshare --mount --propagation private -- debootstrap --arch=amd64 \
+    if ! try "$chroot_log" $sudo unshare --mount --propagation private -- debootstrap --arch=amd64 \
             --variant=minbase "$release" "$partial" "$mirror"; then
-        step="debootstrap of $release from $mirror failed $chroot_tries times"
+        step="debootstrap of $release from $mirror failed $apt_tries times"
     elif ! in_chroot "$partial" dpkg --add-architecture i386 >> "$chroot_log" 2>&1; then
         step="dpkg in the $release chroot refused the i386 architecture"
-    elif ! try in_chroot "$partial" apt-get update; then
-        step="the archive's index of $release (amd64 and i386, $mirror) could not be read, $chroot_tries times"
-    elif ! try in_chroot "$partial" apt-get install -y --no-install-recommends $chroot_packages; then
-        step="$chroot_packages could not be installed in the $release chroot, $chroot_tries times"
+    elif ! try "$chroot_log" in_chroot "$partial" apt-get update; then
+        step="the archive's index of $release (amd64 and i386, $mirror) could not be read, $apt_tries times"
+    elif ! try "$chroot_log" in_chroot "$partial" apt-get install -y --no-install-recommends $chroot_packages; then
+        step="$chroot_packages could not be installed in the $release chroot, $apt_tries times"
     fi
     if [ -n "$step" ]; then
         chroot_why="$step ($(last_error)); nothing of it is kept: try again later (bash scripts/install.sh)"

@@ -51,7 +51,7 @@ esac
 EOF
 chmod +x "$bin"/*
 export PATH=$bin:$PATH
-chroot_pause=0 chroot_space_kb=1 sudo=""
+apt_pause=0 chroot_space_kb=1 sudo=""
 
 # check <name> <debootstrap fails> <update fails> <install fails> <expected status>
 #       <words the reason holds, or "" where it succeeds> <update calls>
