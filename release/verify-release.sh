@@ -1,82 +1,85 @@
 #!/usr/bin/env bash
-# Proves a signed launcher.exe to be the build of a commit of this repository, signed by the
-# release certificate, and by nothing else. The certificate is given (the one the vendor
-# publishes with each release), never taken from the file; every verdict comes from an exit
-# status or from the file's parsed structure (release/release.py), never from a printed
-# report:
-# - the file is read once, into a private copy, and everything below works on that copy;
-# - every signature in it is the release certificate's, made and carried as sign.sh makes it,
-#   and nothing else is there (release/authenticode.py says what that is);
-# - only then is the commit that the file names (its ProductVersion, "1.0.0+<hash>") read and
-#   built from a clean copy of its tree, the file's signature attached to that build, and the
-#   result must equal the file byte for byte.
+# Proves a release: its statement signed by the release certificate's key, the certificate
+# for code signing and chained to the roots given, the file's SHA-256 the stated one, the
+# stated commit built here equal to the file with its signature taken off, and the signature
+# one that osslsigncode verifies. Every verdict is an exit status (openssl, sha256sum, cmp,
+# osslsigncode); nothing of the signed file is read by a parser of this project's.
 #
-#   release/verify-release.sh <signed launcher.exe> --signer-cert <certificate>
-#                             [--ca-file <root.pem>] [--tsa-ca-file <root.pem>] [--commit <commit>]
+#   release/verify-release.sh <launcher.exe> --signer-cert <certificate> [--ca-file <roots.pem>]
+#       [--tsa-ca-file <roots.pem>] [--statement <statement.txt>] [--commit <commit or tag>]
 #
-# --signer-cert  the release certificate, PEM or DER; RELEASE_SIGNER_CERT may name it instead
-# --ca-file      the root that the certificate must lead to (otherwise the system's bundle)
-# --tsa-ca-file  the root that a time stamp's authority must lead to (otherwise the system's)
-# --commit       the commit that the release says it is (it must be the one the file names);
-#                a short hash that is also a branch's or tag's name is refused as ambiguous
+# --signer-cert  the release certificate, as the vendor publishes it (never taken from the file)
+# --ca-file      the only roots it may chain to (the system's otherwise)
+# --tsa-ca-file  the roots of a time stamp's authority (the system's otherwise)
+# --statement    the statement (statement.txt beside the file otherwise); its signature is
+#                the statement's name with ".sig" after it
+# --commit       what the release is said to be: it must be the stated commit
 # Exits 0 with "... is the build of commit <hash>"; 1 with one line that says why when not.
 set -euo pipefail
-release=$(cd "$(dirname "$0")" && pwd)
-repository=$(git -C "$release" rev-parse --show-toplevel)
-die() { echo "verify-release.sh: $*" >&2; exit 1; }
-fail() { echo "FAIL: $*"; exit 1; }
+tool=verify-release.sh
+repository=$(git -C "$(dirname "$0")" rev-parse --show-toplevel)
+source "$repository/release/common.sh"
+case ${1:-} in -h|--help|"") sed -n '2,17s/^# \{0,1\}//p' "$0"; [ -n "${1:-}" ]; exit ;; esac
 
-signed="" commit="" ca="" tsa="" certificate=${RELEASE_SIGNER_CERT:-}
+name="" certificate="" ca="" tsa="" given_statement="" commit=""
 while [ $# -gt 0 ]; do
+    case $1 in --*=*) set -- "${1%%=*}" "${1#*=}" "${@:2}" ;; esac
     case $1 in
-        --*=*) set -- "${1%%=*}" "${1#*=}" "${@:2}"; continue ;;
-        --commit|--ca-file|--tsa-ca-file|--signer-cert) [ $# -ge 2 ] || die "$1 needs a value" ;;&
-        --commit) commit=$2; shift 2 ;;
-        --ca-file) ca=$2; shift 2 ;;
-        --tsa-ca-file) tsa=$2; shift 2 ;;
-        --signer-cert) certificate=$2; shift 2 ;;
-        -*) die "unknown option $1 (see the head of this script)" ;;
-        *) [ -z "$signed" ] || die "one signed file at a time"; signed=$1; shift ;;
+        --signer-cert|--ca-file|--tsa-ca-file|--statement|--commit)
+            [ $# -ge 2 ] || die "$1 needs a value"
+            value "$1" "$2" ;;&
+        --signer-cert) certificate=$2 ;;
+        --ca-file) ca=$2 ;;
+        --tsa-ca-file) tsa=$2 ;;
+        --statement) given_statement=$2 ;;
+        --commit) commit=$2 ;;
+        -*) die "unknown option $(shown "$1") (--help)" ;;
+        *) [ -z "$name" ] || die "one file at a time"; name=$1; shift; continue ;;
     esac
+    shift 2
 done
-[ -n "$signed" ] || die "usage: verify-release.sh <signed launcher.exe> --signer-cert <certificate> [--ca-file <root.pem>] [--tsa-ca-file <root.pem>] [--commit <commit>]"
-[ -f "$signed" ] || die "$signed does not exist"
-[ -n "$certificate" ] || die "no --signer-cert: give the release certificate that the vendor publishes with the release (or set RELEASE_SIGNER_CERT)"
-for file in "$certificate" "$ca" "$tsa"; do
-    [ -z "$file" ] || [ -f "$file" ] || die "$file does not exist"
-done
-
+[ -n "$name" ] || die "no file: verify-release.sh <launcher.exe> --signer-cert <certificate>"
+[ -n "$certificate" ] || die "no --signer-cert: give the certificate the vendor publishes with the release"
+given_statement=${given_statement:-$(dirname -- "$name")/statement.txt}
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-given=$scratch/given.exe
-cp -- "$signed" "$given"  # the one read of the file
-name=$(basename -- "$signed")
-inspect() { "$release/release.py" "$@"; }
+trap 'rm -rf -- "$scratch"' EXIT
+# The one read of each file, bounded, into this private folder; everything below reads copies.
+copy_bounded "$name" "$scratch/launcher.exe" "$max_file_bytes"
+copy_bounded "$given_statement" "$scratch/statement.txt" "$max_small_bytes"
+copy_bounded "$given_statement.sig" "$scratch/statement.txt.sig" "$max_small_bytes"
+copy_bounded "$certificate" "$scratch/release.pem" "$max_small_bytes"
+for roots in ca tsa; do
+    [ -z "${!roots}" ] || copy_bounded "${!roots}" "$scratch/$roots.pem" "$max_file_bytes"
+    [ -z "${!roots}" ] || printf -v "$roots" '%s' "$scratch/$roots.pem"
+done
 
-# ---- the signatures, before anything else of the file is read ----------------------------------
-proof=$(inspect signatures "$given" "$certificate" "$ca" "$tsa") || fail "$name: $proof"
-echo "$proof"
+# ---- the statement: signed with the certificate's key, in its format exactly -----------------
+openssl x509 -in "$scratch/release.pem" -pubkey -noout > "$scratch/public.pem" 2>/dev/null ||
+    die "$(shown "$certificate") is not a certificate"
+openssl dgst -sha256 -verify "$scratch/public.pem" -signature "$scratch/statement.txt.sig" \
+    "$scratch/statement.txt" > /dev/null 2>&1 ||
+    die "the statement's signature is not the release certificate's key's"
+check_certificate "$scratch/release.pem" "$ca"
+field() { sed -n "s/^$1: //p" "$scratch/statement.txt" | head -n 1; }
+sha=$(field sha256) hash=$(field commit) version=$(field version)
+stated_toolchain=$(sed -n '/^compiler: /p;/^binutils: /p' "$scratch/statement.txt" | head -n 2)
+[[ $sha =~ ^[0-9a-f]{64}$ && $hash =~ ^[0-9a-f]{40}$ && $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] &&
+    statement "$sha" "$hash" "$version" "$stated_toolchain" | cmp -s - "$scratch/statement.txt" ||
+    die "the statement is not in its format exactly"
 
-# ---- the commit it names -------------------------------------------------------------------
-named=$(inspect commit "$given") || fail "$name: $named"
-case $named in
-    changed\ *) fail "$name was built from a tree with changes: no commit can be proven" ;;
-    unknown) fail "$name names no commit: it was built outside a git checkout, and no build of a commit is such a file" ;;
-esac
-named=${named#commit }
-[ -n "$commit" ] || commit=$named
-# A commit, never a branch or tag that happens to look like a hash: "abc1234" that is both
-# is refused rather than guessed.
-if [[ $commit =~ ^[0-9a-fA-F]{4,39}$ ]] && git -C "$repository" show-ref --quiet -- "$commit"; then
-    die "$commit names a branch or a tag, and may be the start of a commit's hash: give the whole hash"
+# ---- the file: its hash, the commit's build, its signature -------------------------------------
+[ "$(sha256sum < "$scratch/launcher.exe" | cut -c1-64)" = "$sha" ] ||
+    die "$(shown "$name") is not the file the statement states (its SHA-256 differs)"
+git -C "$repository" cat-file -e "$hash^{commit}" 2>/dev/null ||
+    die "the stated commit $hash is not in this repository (fetch it?)"
+if [ -n "$commit" ]; then
+    [ "$(git -C "$repository" rev-parse --verify --quiet "$commit^{commit}")" = "$hash" ] ||
+        die "the release is commit $hash, not $(shown "$commit")"
 fi
-hash=$(git -C "$repository" rev-parse --verify --quiet "$commit^{commit}") ||
-    die "$commit is not a commit of this repository$([ "$commit" = "$named" ] && echo " (the one $name names; fetch it?)")"
-[ "$hash" = "$named" ] || fail "$name names commit $named, not $commit ($hash)"
-
-# ---- the bytes -----------------------------------------------------------------------------
-"$release/build_commit.sh" "$hash" "$scratch/tree" > "$scratch/build.log" 2>&1 ||
-    fail "the commit $hash cannot be built here: $(tail -n 1 "$scratch/build.log")"
-differ=$(inspect same-build "$given" "$scratch/tree/build/win32/launcher.exe") ||
-    fail "$name is not the build of commit $hash with its signature ($differ)"
-echo "$name is the build of commit $hash ($(git -C "$repository" log -1 --format=%s "$hash"))"
+[ "$(version_of "$hash")" = "$version" ] || die "the stated version $version is not commit $hash's"
+[ "$stated_toolchain" = "$(toolchain)" ] ||
+    die "this machine's compiler is not the release's: it was built with $(echo $stated_toolchain), this machine has $(echo $(toolchain))"
+"$repository/release/build_commit.sh" "$hash" "$scratch/tree" > "$scratch/build.log" 2>&1 ||
+    die "the commit $hash cannot be built here: $(tail -n 1 "$scratch/build.log")"
+prove_file "$scratch/launcher.exe" "$hash" "$scratch/tree/build/win32/launcher.exe" "$ca" "$tsa"
+echo "$(shown "$name") is the build of commit $hash ($(git -C "$repository" log -1 --format=%s "$hash" | LC_ALL=C tr -cd ' -~'))"
