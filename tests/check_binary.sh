@@ -2,9 +2,8 @@
 # Keeps the shipped launcher.exe within its budgets (the size in all, and its code and data,
 # below), a GUI program for Windows 4.0, importing only the calls that Windows 95 and NT 4 had
 # from KERNEL32, USER32 and ADVAPI32, carrying the manifest it is meant to carry, hardened
-# in its headers (tests/check_pe.py), and running on every processor that Windows 95 and
-# NT 4 ran on: the 486 and the Pentium; and carrying the version resource of the project's
-# version (tests/check_version.py).
+# in its headers, carrying the version resource of the project's version (tests/check_pe.py),
+# and running on every processor that Windows 95 and NT 4 ran on: the 486 and the Pentium.
 # Usage: check_binary.sh <launcher.exe> <project version>
 set -euo pipefail
 exe=$1 version=$2
@@ -39,10 +38,9 @@ imports=$(awk '/DLL Name:/ { dll = $3 } dll && NF == 3 && $1 ~ /^[0-9a-f]+$/ { p
 for import in $imports; do
     grep -qw -- "$import" <<<"$allowed" || fail "imports $import"
 done
-# (Debian's python3, which has pefile: another may come first on PATH.)
-/usr/bin/python3 "$(dirname "$0")/check_manifest.py" "$exe" || failed=1
-/usr/bin/python3 "$(dirname "$0")/check_pe.py" "$exe" || failed=1
-/usr/bin/python3 "$(dirname "$0")/check_version.py" "$exe" "$version" || failed=1
+# The hardening, the manifest and the version resource (Debian's python3, which has pefile:
+# another may come first on PATH).
+/usr/bin/python3 "$(dirname "$0")/check_pe.py" "$exe" "$version" || failed=1
 
 # Instructions that came with the Pentium Pro and later: cmov, fcmov, fcomi and fucomi, the
 # long NOPs (0F 1F) that assemblers pad with for newer processors, sysenter; and anything
