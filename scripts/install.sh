@@ -3,10 +3,11 @@
 # all there already: CMake, g++, GoogleTest, clang with libFuzzer, both MinGW-w64 cross
 # compilers, ImageMagick (for the splash picture as PNG), LLVM 14's clang-cl, lld-link and
 # tools (for the MSVC branch's build), and for signing a release osslsigncode and openssl,
-# with SoftHSM2 and OpenSSL's PKCS#11 engine for the tests' token, and for Debian's python3
-# asn1crypto, cryptography and pefile (the release tools read and verify a signature with
-# them, release/); debootstrap. osslsigncode must be 2.9 or later for the signing test, which
-# plays its own time-stamping authority; where the release has an older one (Debian 12 has
+# with OpenSSL's PKCS#11 engine for a token's key and SoftHSM2 for the tests' token; Debian's
+# python3-cryptography (the release tools read a certificate's key usages with it) and
+# python3-pefile (the tests read the built file's headers and resources with it); debootstrap.
+# osslsigncode must be 2.9 or later for the signing test, which plays its own time-stamping
+# authority; where the release has an older one (Debian 12 has
 # 2.5, which sign.sh itself is content with), 2.9 comes from the backports suite as qemu does.
 #
 # Wine is not installed on this machine: each Wine the tests run, Debian 12's Wine 8 and
@@ -75,7 +76,7 @@ need=()
 for package in cmake g++ make libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 \
                g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 imagemagick \
                clang libclang-rt-14-dev clang-tools-14 lld-14 llvm-14 python3 libc6-i386 \
-               openssl osslsigncode softhsm2 libengine-pkcs11-openssl python3-asn1crypto \
+               openssl osslsigncode softhsm2 libengine-pkcs11-openssl \
                python3-cryptography python3-pefile debootstrap; do
     have "$package" || need+=("$package")
 done

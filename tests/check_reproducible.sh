@@ -7,6 +7,7 @@ release=$(dirname "$0")/../release
 preset=${1:-win32}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+mkdir "$scratch/second"
 for tree in "$scratch/one" "$scratch/second/tree"; do
     "$release/build_commit.sh" HEAD "$tree" "$preset" > /dev/null
 done
