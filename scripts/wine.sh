@@ -11,10 +11,12 @@
 #
 # Every mount (proc, sys, dev, dev/pts, dev/shm, the repository) is made in a private mount
 # namespace of this run: they vanish with it however it ends, killed included, and none is
-# ever seen outside. Xvfb in a chroot takes displays from 150 (Wine 8) or 200 (Wine 10) on,
-# never one of the host's. WINEPREFIX, WINEARCH and WINEDEBUG are handed in where they are
-# set. Where the chroot cannot be had here, it says why and exits 77, which CTest reports as
-# skipped.
+# ever seen outside; the folders made in the chroot for the repository's path are removed
+# again when the command ends. HOME is build/wine-home, so that nothing of Wine's lands in the
+# chroot's /root; without a WINEPREFIX, Wine's prefix is build/wine<8|10>-prefix. Xvfb in a
+# chroot takes displays from 150 (Wine 8) or 200 (Wine 10) on, never one of the host's.
+# WINEPREFIX, WINEARCH and WINEDEBUG are handed in where they are set. Where the chroot cannot
+# be had here, it says why and exits 77, which CTest reports as skipped.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 generation=${1:-}
@@ -32,22 +34,35 @@ esac
 root=${answer#ready: }
 root=${root%% *}
 # What goes in from this environment: the chroot's own, and Wine's where they are set.
-environment=(XVFB_FIRST_DISPLAY=$display "WINE_GENERATION=$name, in a chroot")
+mkdir -p "$repo/build/wine-home"
+environment=(XVFB_FIRST_DISPLAY=$display "WINE_GENERATION=$name, in a chroot" HOME="$repo/build/wine-home"
+             WINEPREFIX="$repo/build/wine$generation-prefix")
 # "; no 32-bit Wine: <why>": the shipped program cannot run there (runs_32bit_code).
 case $answer in *"; no 32-bit Wine: "*) environment+=("WINE_NO_32BIT=${answer#*; no 32-bit Wine: }") ;; esac
 for variable in WINEPREFIX WINEARCH WINEDEBUG; do
     [ -z "${!variable:-}" ] || environment+=("$variable=${!variable}")
 done
 exec unshare --mount --propagation private -- bash -c '
-    set -e
     root=$1 repo=$2
     shift 2
+    set -e
     mount -t proc proc "$root/proc"
     mount --bind /sys "$root/sys"
     mount --bind /dev "$root/dev"
     mount -t devpts -o newinstance,ptmxmode=0666 devpts "$root/dev/pts"
     mount -t tmpfs tmpfs "$root/dev/shm"
+    made=$repo  # the topmost folder of the path that the chroot lacks, made for this run alone
+    while [ ! -e "$root$(dirname "$made")" ]; do made=$(dirname "$made"); done
+    [ -e "$root$made" ] && made=""
     mkdir -p "$root$repo"
     mount --bind "$repo" "$root$repo"
-    exec chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@"
+    set +e
+    chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@"
+    status=$?
+    umount -l "$root$repo"
+    path=$repo
+    while [ -n "$made" ] && rmdir "$root$path" 2>/dev/null && [ "$path" != "$made" ]; do
+        path=$(dirname "$path")
+    done
+    exit $status
 ' wine "$root" "$repo" "${environment[@]}" sh -c 'cd "$0" 2> /dev/null || cd /; exec "$@"' "$PWD" "$@"
