@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 if [ "${1:-}" != --in-chroot ]; then
     runs=${1:-25}
     scripts/install.sh
-    scripts/build.sh
+    scripts/build.sh for-wine
     exec scripts/wine.sh 8 bash bench/run.sh --in-chroot "$runs"
 fi
 runs=$2
@@ -30,3 +30,4 @@ xvfb-run -a -n "$XVFB_FIRST_DISPLAY" "$wine" "$build/bench/bench.exe" "Z:$build/
     "Z:$build/bench/" "Z:$build/tests/wine/standin.exe" \
     "Z:$build/tests/wine/progman.exe" 'T:\' "$runs" 2>/dev/null
 "$wineserver" -k 2>/dev/null || true
+rm -rf "$WINEPREFIX"

@@ -8,10 +8,11 @@
 #                               the shipped build/win32 where 32-bit code runs, else
 #                               build/win64; $build_note says which and how, in a line
 #   use_wine_prefix <state folder> <win32|win64>
-#                               points Wine at the prefix kept there, a 32-bit or a 64-bit
-#                               Windows, creating it on first use (docs/testing.md has the
-#                               times) or when it lacks what this run needs;
-#                               sets $wine and $wineserver for it; Wine's debug
+#                               points Wine at a fresh prefix in <state folder>/prefix, a
+#                               32-bit or a 64-bit Windows: a copy of the one prefix of
+#                               that kind kept for this Wine in build/wine-prefixes, which
+#                               the suites, the demo and the benchmark share, made on first
+#                               use; sets $wine and $wineserver for it; Wine's debug
 #                               channels are off unless WINEDEBUG names some
 #   map_drive <letter> <folder> makes a folder a drive's root
 wine_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -48,23 +49,41 @@ use_wine_prefix() {
     else
         wine=/usr/lib/wine/wine64 wineserver=/usr/lib/wine/wineserver64
     fi
-    export WINEPREFIX="$1/prefix" WINEDEBUG=${WINEDEBUG:--all} WINEARCH=$2 WINESERVER=$wineserver
-    mkdir -p "$1"
-    # A prefix kept from an earlier run is made again when it is of the other kind, or when
-    # it was made before the 32-bit Wine was there and so has no 32-bit system folder.
-    local system=system32
-    [ "$2" = win64 ] && runs_32bit_code && system=syswow64
-    if [ -f "$WINEPREFIX/system.reg" ] &&
-        { ! grep -qx "#arch=$2" "$WINEPREFIX/system.reg" ||
-          [ ! -f "$WINEPREFIX/drive_c/windows/$system/kernel32.dll" ]; }; then
-        echo "making the Wine prefix $WINEPREFIX again: it lacks what this run needs"
-        "$wineserver" -k 2>/dev/null || true
-        rm -rf "$WINEPREFIX"
-    fi
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        "$wine" wineboot -i >/dev/null 2>&1 || true
-        "$wineserver" -w
-    fi
+    export WINEDEBUG=${WINEDEBUG:--all} WINEARCH=$2 WINESERVER=$wineserver
+    # A 64-bit prefix made while no 32-bit Wine runs has no 32-bit system folder: another kind.
+    local kind=$2 kept=$wine_repo/build/wine-prefixes
+    [ "$2" = win64 ] && runs_32bit_code && kind=win64-wow64
+    local template=$kept/$("$wine" --version | tr -c 'A-Za-z0-9.\n' '-')$kind
+    mkdir -p "$kept" "$1"
+    (
+        flock 9  # one maker at a time; the others wait and then copy
+        [ -f "$template/.complete" ] && exit
+        echo "making the Wine prefix $template, once for every suite of this Wine"
+        rm -rf "$template"
+        WINEPREFIX=$template "$wine" wineboot -i > /dev/null 2>&1 || true
+        WINEPREFIX=$template "$wineserver" -w
+        link_wine_files "$template"
+        touch "$template/.complete"
+    ) 9> "$kept/.lock"
+    export WINEPREFIX=$1/prefix
+    "$wineserver" -k 2> /dev/null || true  # an earlier run's, in the prefix about to go
+    rm -rf "$WINEPREFIX"
+    cp -a "$template" "$WINEPREFIX"
+}
+
+# link_wine_files <prefix>: each file of the prefix that is byte for byte one of Wine's own
+# modules (its system folders' DLLs and programs, 1.2 GB of a 64-bit prefix's 1.3) becomes a
+# link to that module, so that a prefix takes some 20 MB and a copy of it a moment.
+link_wine_files() {
+    local file own
+    find "$1/drive_c" -type f -size +16k -print0 | while IFS= read -r -d '' file; do
+        for own in /usr/lib/*/wine/*-windows/"${file##*/}"; do
+            if [ -f "$own" ] && cmp -s -- "$file" "$own"; then
+                ln -sf -- "$own" "$file"
+                break
+            fi
+        done
+    done
 }
 
 map_drive() {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the end-to-end checks of the real launcher under Wine 8 or Wine 10, each in its
-# chroot (scripts/wine.sh), in a prefix kept in the state folder, as one of the systems it
-# stands for:
+# chroot (scripts/wine.sh), in a fresh prefix in the state folder (scripts/wine_prefix.sh),
+# kept there only when a check fails, as one of the systems it stands for:
 #   32-bit-windows  the shipped build/win32/launcher.exe in a 32-bit prefix
 #   64-bit-windows  the shipped program under WoW64 in a 64-bit prefix; also checks from the
 #                   64-bit side which registry view each value lands in
@@ -94,4 +94,6 @@ xvfb-run -a -n "${XVFB_FIRST_DISPLAY:-99}" -s "-screen 0 1024x768x24" "$wine" "$
     "Z:$picture" | tee -a "$log.partial" || status=$?
 mv -f "$log.partial" "$log"
 "$wineserver" -k 2>/dev/null || true
+# A passing case's prefix goes; a failing one's stays for docs/testing.md's recipes.
+[ $status -ne 0 ] || rm -rf "$WINEPREFIX"
 exit $status
