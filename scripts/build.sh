@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Builds the five presets: host (tests), fuzz (libFuzzer targets), win32 (the launcher),
-# win64 (the Wine test build) and msvc (the MSVC branch, with clang-cl and lld-link), saying
-# what it builds, each target as it is done, and how long each preset took. A preset's whole
-# output goes to build/build-<preset>.log; where a build fails, its last lines are shown.
+# Builds the presets named, or all five: host (tests), fuzz (libFuzzer targets), win32 (the
+# launcher), win64 (the Wine test build) and msvc (the MSVC branch, with clang-cl and
+# lld-link), saying what it builds, each target as it is done, and how long each preset took.
+# "for-wine" names the build that Wine runs on this machine: win32, or win64 where no 32-bit
+# code runs (scripts/install.sh's answer). A preset's whole output goes to
+# build/build-<preset>.log; where a build fails, its last lines are shown.
+#   scripts/build.sh [host|fuzz|win32|win64|msvc|for-wine ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mkdir -p build
@@ -13,7 +16,11 @@ declare -A what=(
     [win64]="the 64-bit build of the same sources, for machines that run no 32-bit code"
     [msvc]="the MSVC branch's launcher.exe, with clang-cl and lld-link"
 )
-for preset in host fuzz win32 win64 msvc; do
+presets=("${@:-host fuzz win32 win64 msvc}")
+presets=(${presets[*]/for-wine/$(grep -qsE '^(native|emulated)' build/32-bit-code &&
+                                 ! grep -qs '; no 32-bit Wine' build/wine8 && echo win32 || echo win64)})
+for preset in "${presets[@]}"; do
+    [ -n "${what[$preset]:-}" ] || { echo "build.sh: no preset $preset"; exit 2; }
     log=build/build-$preset.log
     echo "building $preset: ${what[$preset]}"
     started=$SECONDS

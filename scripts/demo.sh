@@ -8,9 +8,9 @@ case ${1:-} in
     "")
         echo "installing what is missing (scripts/install.sh); the first time, several minutes"
         scripts/install.sh
-        echo "building (scripts/build.sh)"
-        scripts/build.sh
-        rm -f "$state/splash.bmp" "$state/splash.png"
+        echo "building what it runs (scripts/build.sh for-wine)"
+        scripts/build.sh for-wine
+        rm -f "$state/splash.bmp" "$state/splash.png" "$state/verdict"
         status=0
         scripts/wine.sh 8 bash scripts/demo.sh --in-chroot || status=$?
         # ImageMagick is this machine's, not the chroot's.
@@ -18,6 +18,8 @@ case ${1:-} in
             echo
             echo "The splash as Windows draws it from launcher.exe's resources: $state/splash.png"
         fi
+        echo
+        cat "$state/verdict" 2>/dev/null || echo "demo: no verdict: the run under Wine ended early (exit $status)"
         exit $status ;;
     --in-chroot)
         # One X display for the whole demo: every Wine process of the prefix must share it.
@@ -60,9 +62,11 @@ started() {  # which stand-in started, from where, how long after the launcher
         [ -f "${logs[0]}" ] || [ -f "${logs[1]}" ] && break
         sleep 0.1
     done
+    started_program=nothing
     for log in "${logs[@]}"; do
         [ -f "$log" ] || continue
         IFS='|' read -r created program from commandline < "$log"
+        started_program=${program##*\\}
         local ms=$(( created / 10000 - 11644473600000 - $1 ))
         echo "  started:          $program"
         echo "  in the folder:    $from"
@@ -72,7 +76,8 @@ started() {  # which stand-in started, from where, how long after the launcher
     done
     [ $found -eq 1 ] || echo "  started:          nothing"
 }
-run() {  # run <title> <arguments>
+verdicts=()
+run() {  # run <title> <arguments> <the child expected> <the value it must leave> <its key> <its name>
     echo
     echo "== $1"
     local version start code=0
@@ -84,6 +89,11 @@ run() {  # run <title> <arguments>
     echo "  RunOnce record:   $(value 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce' OV_INSTALLER)"
     started "$start"
     echo "  exit code:        $code$([ "$code" = 1 ] && echo " (the normal result: the launcher always exits with 1)")"
+    if [ "$started_program" = "$3" ] && [ "$code" = 1 ] && [ "$(value "$5" "$6")" != "(none)" ]; then
+        verdicts+=("$4: as expected")
+    else
+        verdicts+=("$4: NOT as expected (started $started_program, exit code $code, $6 $(value "$5" "$6"))")
+    fi
 }
 
 "$wineserver" -k 2>/dev/null || true
@@ -94,12 +104,19 @@ echo "launcher.exe as Windows' file properties show it:"
 "$wine" "$tools/e2e.exe" --version-info 'T:\Quaverline Device\launcher.exe' 2>/dev/null |
     tr -d '\r' | sed 's/^/  /'
 echo "The demo install folder is T:\\Quaverline Device\\ (that is $folder)."
-run "First run, no arguments: splash, install path recorded; 4.09.00.0904 is newer than 4.08.00.0400, so the driver branch" ""
+run "First run, no arguments: splash, install path recorded; 4.09.00.0904 is newer than 4.08.00.0400, so the driver branch" "" \
+    QuaverlineDrivers40.exe "the driver branch" 'HKCU\SOFTWARE\Orvalent' QB62_INSTALL_PATH
 reg add 'HKLM\Software\Microsoft\DirectX' /v Version /d 4.08.00.0400 /f
-run "Run with the argument 1 and DirectX 4.08.00.0400: not newer, so the DirectX branch" "1"
+run "Run with the argument 1 and DirectX 4.08.00.0400: not newer, so the DirectX branch" "1" \
+    dxsetup.exe "the DirectX branch" 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce' OV_INSTALLER
 reg add 'HKLM\Software\Microsoft\DirectX' /v Version /d 4.09.00.0904 /f
 "$wineserver" -k 2>/dev/null || true
 
 "$wine" "$tools/e2e.exe" --splash-picture \
-    "Z:$PWD/build/win32/launcher.exe" "Z:$state/splash.bmp" >/dev/null 2>&1 || true
+    "Z:$build/launcher.exe" "Z:$state/splash.bmp" >/dev/null 2>&1 || true
 "$wineserver" -k 2>/dev/null || true
+rm -rf "$WINEPREFIX"
+case "${verdicts[*]}" in  # the demo's last line, said outside (above)
+    *NOT*) echo "demo: ${verdicts[0]}; ${verdicts[1]}" > "$state/verdict"; exit 1 ;;
+    *) echo "demo: both branches as expected: the driver installer on a first run with DirectX 4.09, the DirectX setup and its RunOnce record with 4.08" > "$state/verdict" ;;
+esac
