@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# Every test: the host tests against the simulated Win32 (with the fault sweep), the binary's
-# budgets and the real program under Wine 8 and Wine 10; then a short run of each fuzz target.
-# It ends with a line that says which Wines ran the shipped program, and how.
+# Every test: first the quick tier (ctest --preset quick: the host tests against the simulated
+# Win32 with the fault sweep, the binary's budgets, reproducibility, signing) and a short run
+# of each fuzz target, with its time; then the real program under Wine 8 and Wine 10. It ends
+# with lines that say which Wines ran the shipped program, and how, and the disk under build/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install.sh
 scripts/build.sh
 status=0
-ctest --preset host || status=1
+started=$SECONDS
+ctest --preset quick || status=1
 ctest --preset fuzz || status=1
+quick="the quick tier (ctest --preset quick, then --preset fuzz): $((SECONDS - started)) s"
+# The rest, without running the signing test again for the signed launcher's Wine cases.
+ctest --preset host --label-exclude quick --fixture-exclude-setup signed_launcher || status=1
 # Each Wine suite's log begins with what it ran, and where (tests/wine/run_e2e.sh).
 said=()
 for generation in 8 10; do
@@ -25,5 +30,5 @@ for generation in 8 10; do
         esac
     fi
 done
-printf '%s\n' "${said[@]}"
+printf '%s\n' "${said[@]}" "$quick" "disk under build/: $(du -sh build | cut -f1)"
 exit $status
