@@ -35,7 +35,13 @@
 # failed and what to do. A Wine that cannot be had leaves its tests skipped, with that line,
 # while the other's run.
 #
-# What it changes on a machine, and leaves so: the packages above; where the kernel refuses
+# With --build-only it installs what building, signing and verifying a release needs, and
+# stops there: CMake, make, git, the i686 MinGW-w64 compiler and binutils, openssl,
+# osslsigncode (the release's own), OpenSSL's PKCS#11 engine, python3-cryptography and the
+# system's roots; no Wine, no chroot, no emulator, nothing for the tests.
+#
+# What it changes on a machine, and leaves so: the packages above (the names of those it
+# installed are kept in /var/lib/launcher-tests/added-packages); where the kernel refuses
 # 32-bit code, qemu's emulator and its binfmt_misc entry (until the next boot); the two
 # chroots. A backports source it has to add to apt for the emulator is removed again after
 # the install.
@@ -61,18 +67,32 @@ apt_update() {
          "if a package is then missing)"
 }
 
+# Installs packages, and notes their names in $added for the README's removal section.
+added=/var/lib/launcher-tests/added-packages
 apt_install() {
-    local log=build/apt-install.log
+    local log=build/apt-install.log names=("$@")
     echo "installing: $*"
     : > "$log"
+    [ "$1" != -t ] || names=("${@:3}")
     try "$log" $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
-        --no-install-recommends "$@" && return 0
+        --no-install-recommends "$@" &&
+        $sudo mkdir -p "${added%/*}" && printf '%s\n' "${names[@]}" | $sudo tee -a "$added" > /dev/null &&
+        return 0
     echo "install.sh: $* could not be installed from Debian's archive" \
          "($(grep -m1 '^E: ' "$log" | cut -c1-200)); try again later, or install them by hand"
     return 1
 }
 
+build_only=(cmake make git g++-mingw-w64-i686 binutils-mingw-w64-i686 openssl osslsigncode
+            libengine-pkcs11-openssl python3 python3-cryptography ca-certificates)
 need=()
+if [ "${1:-}" = --build-only ]; then
+    for package in "${build_only[@]}"; do
+        have "$package" || need+=("$package")
+    done
+    [ ${#need[@]} -eq 0 ] || { apt_update; apt_install "${need[@]}"; }
+    exit
+fi
 for package in cmake g++ make libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 \
                g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 imagemagick \
                clang libclang-rt-14-dev clang-tools-14 lld-14 llvm-14 python3 libc6-i386 \
