@@ -57,6 +57,7 @@ echo "$TOKEN_PIN" > pin
 subject other "/O=Orvalent/CN=Another signer of the CA"
 issue other "$code_signing"
 root stranger "/CN=Throwaway Test CA"  # the CA's very name, another key
+root another-root "/CN=Another Test CA"
 subject outsider "/O=Orvalent/CN=Orvalent test signer"
 issue outsider "$code_signing" stranger
 subject tsa "/CN=Throwaway TSA"
@@ -114,9 +115,11 @@ previous=$(git -C "$repository" rev-parse HEAD~1)
 osslsigncode sign -certs outsider.pem -key outsider.key -h sha256 -in tree/build/win32/launcher.exe \
     -out outsider.exe > /dev/null 2>&1
 cp p12/launcher.exe flipped.exe && flip flipped.exe 8000
+mkdir roots && cp ca.pem roots/ && openssl rehash roots  # the CA as if among the system's
 while IFS='|' read -r name change words arguments; do
     rm -rf r && cp -r p12 r
     folder=r
+    unset SSL_CERT_DIR
     eval "$change"
     eval "set -- $arguments"
     if verdict "$folder" "$@"; then
@@ -141,6 +144,7 @@ a certificate of the release key for servers|:|not for code signing|--signer-cer
 a certificate of the release key without a key usage|:|not for code signing|--signer-cert no-key-usage.pem
 a certificate of the release key that is a CA|:|not for code signing|--signer-cert is-a-ca.pem
 a certificate of the release key that does not chain to the CA|:|does not chain|--ca-file stranger.pem
+the system's roots beside --ca-file|export SSL_CERT_DIR=$PWD/roots|does not chain|--ca-file another-root.pem
 another commit than the one said|:|the release is commit|--commit "$previous"
 an empty --commit|:|needs a value that is not empty|--commit ""
 a file past the bound, 17 MiB|truncate -s 17M r/launcher.exe|larger than|
@@ -160,6 +164,7 @@ while IFS='|' read -r name words arguments; do
     else
         ok "sign.sh refuses $name: $(tail -n 1 log | cut -c1-100)"
     fi
+    rm -rf refused pwned shared/* && cp kept.key signer.key  # each row on its own
 done <<'EOF'
 a wrong password|does not open|--pkcs12 signer.p12 --password-file pin --out refused
 a wrong PIN|the password does not open the key (or the PIN is wrong)|"${token[@]}" --password-file password --out refused
