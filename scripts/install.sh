@@ -67,8 +67,8 @@ apt_update() {
          "if a package is then missing)"
 }
 
-# Installs packages, and notes their names in $added for the README's removal section.
-added=/var/lib/launcher-tests/added-packages
+# Installs packages, and notes their names in $added_packages for the README's removal section.
+added_packages=/var/lib/launcher-tests/added-packages
 apt_install() {
     local log=build/apt-install.log names=("$@")
     echo "installing: $*"
@@ -76,8 +76,8 @@ apt_install() {
     [ "$1" != -t ] || names=("${@:3}")
     try "$log" $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
         --no-install-recommends "$@" &&
-        $sudo mkdir -p "${added%/*}" && printf '%s\n' "${names[@]}" | $sudo tee -a "$added" > /dev/null &&
-        return 0
+        $sudo mkdir -p "${added_packages%/*}" &&
+        printf '%s\n' "${names[@]}" | $sudo tee -a "$added_packages" > /dev/null && return 0
     echo "install.sh: $* could not be installed from Debian's archive" \
          "($(grep -m1 '^E: ' "$log" | cut -c1-200)); try again later, or install them by hand"
     return 1
