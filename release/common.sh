@@ -60,6 +60,13 @@ statement() {
     printf '%s\nsha256: %s\ncommit: %s\nversion: %s\n%s\n' "$statement_title" "$1" "$2" "$3" "$4"
 }
 
+# signed_by <certificate> <statement>: the statement's signature (<statement>.sig) verifies
+# with the certificate's public key.
+signed_by() {
+    openssl x509 -in "$1" -pubkey -noout > "$scratch/public.pem" 2>/dev/null &&
+        openssl dgst -sha256 -verify "$scratch/public.pem" -signature "$2.sig" "$2" > /dev/null 2>&1
+}
+
 # version_of <commit>: the project's version in that commit's CMakeLists.txt.
 version_of() {
     git -C "$repository" show "$1:CMakeLists.txt" |

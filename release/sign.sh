@@ -154,9 +154,7 @@ statement "$(sha256sum < "$file" | cut -c1-64)" "$hash" "$(version_of "$hash")" 
 env ${module:+OPENSSL_CONF="$scratch/engine.cnf"} openssl dgst -sha256 "${statement_key[@]}" "${passin[@]}" \
     -out "$scratch/release/statement.txt.sig" "$scratch/release/statement.txt" < /dev/null > "$scratch/log" 2>&1 ||
     die "the statement could not be signed: $(grep -m1 -iE 'error|fail|incorrect' "$scratch/log")"
-openssl x509 -in "$release_cert" -pubkey -noout > "$scratch/public.pem"
-openssl dgst -sha256 -verify "$scratch/public.pem" -signature "$scratch/release/statement.txt.sig" \
-    "$scratch/release/statement.txt" > /dev/null 2>&1 || die "the key is not the certificate's"
+signed_by "$release_cert" "$scratch/release/statement.txt" || die "the key is not the certificate's"
 folder=$(new_folder "$out" 755)
 cp -- "$scratch/release"/* "$folder/"
 echo "released commit $hash in $(shown "$folder"): launcher.exe ($(stat -c %s "$file") bytes; SHA-256$([ $nested -eq 1 ] && echo ", nested SHA-1")$([ -n "$timestamp" ] && echo ", time-stamped")), statement.txt, statement.txt.sig, release.pem"

@@ -17,8 +17,9 @@ declare -A what=(
     [msvc]="the MSVC branch's launcher.exe, with clang-cl and lld-link"
 )
 presets=("${@:-host fuzz win32 win64 msvc}")
-presets=(${presets[*]/for-wine/$(grep -qsE '^(native|emulated)' build/32-bit-code &&
-                                 ! grep -qs '; no 32-bit Wine' build/wine8 && echo win32 || echo win64)})
+# Which build Wine 8 runs here, as the Wine scripts themselves decide it (runs_32bit_code).
+wine_runs() { scripts/wine.sh 8 bash -c 'source scripts/wine_prefix.sh && runs_32bit_code' > /dev/null 2>&1; }
+[[ " ${presets[*]} " != *" for-wine "* ]] || presets=(${presets[*]/for-wine/$(wine_runs && echo win32 || echo win64)})
 for preset in "${presets[@]}"; do
     [ -n "${what[$preset]:-}" ] || { echo "build.sh: no preset $preset"; exit 2; }
     log=build/build-$preset.log
