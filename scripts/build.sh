@@ -16,7 +16,8 @@ declare -A what=(
     [win64]="the 64-bit build of the same sources, for machines that run no 32-bit code"
     [msvc]="the MSVC branch's launcher.exe, with clang-cl and lld-link"
 )
-presets=("${@:-host fuzz win32 win64 msvc}")
+presets=("$@")
+[ $# -gt 0 ] || presets=(host fuzz win32 win64 msvc)
 # Which build Wine 8 runs here, as the Wine scripts themselves decide it (runs_32bit_code).
 wine_runs() { scripts/wine.sh 8 bash -c 'source scripts/wine_prefix.sh && runs_32bit_code' > /dev/null 2>&1; }
 [[ " ${presets[*]} " != *" for-wine "* ]] || presets=(${presets[*]/for-wine/$(wine_runs && echo win32 || echo win64)})
