@@ -15,7 +15,7 @@ static const struct {
 
 // Reads the first twelve bytes, whatever they hold. Characters are signed 8-bit values less
 // the code of '0', and the sum wraps in 32 bits, so a malformed text still gives a number.
-DWORD DecodeDirectXVersion(const char* text)
+static DWORD DecodeDirectXVersion(const char* text)
 {
     DWORD sum = 0;
     for (const auto& digit : kVersionDigits) {

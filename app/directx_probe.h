@@ -3,5 +3,4 @@
 
 #include "platform/win32.h"
 
-DWORD DecodeDirectXVersion(const char* text);
 DWORD ProbeDirectXVersion();

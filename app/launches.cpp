@@ -50,7 +50,7 @@ static void StartThroughTheShell(const char* program, const char* folder)
     shellExecuteEx(&execute);
 }
 
-void LaunchFromInstallPath(const char* installPath, const char* folder, const char* program)
+static void LaunchFromInstallPath(const char* installPath, const char* folder, const char* program)
 {
     WaitForShell();
     char folderPath[kPathBufferSize];

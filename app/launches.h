@@ -4,6 +4,5 @@
 extern const char kDriverInstallerPath[];
 
 // Each takes the run's install path as the main thread read it.
-void LaunchFromInstallPath(const char* installPath, const char* folder, const char* program);
 void LaunchDirectXSetup(const char* installPath);
 void LaunchDriverInstaller(const char* installPath);

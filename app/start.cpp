@@ -7,7 +7,7 @@
 // Skips the program's own name, quoted or not, and the blanks after it; trailing blanks stay.
 // A quoted name is walked a character at a time in the ANSI code page: a lead byte takes
 // the byte after it along, whatever that byte is.
-const char* TakeArgumentTail(const char* commandLine)
+static const char* TakeArgumentTail(const char* commandLine)
 {
     const char* p = commandLine;
     if (*p == '"') {

@@ -13,7 +13,7 @@ static const char kShellModule[] = "progman.exe";
 static const char kDesktopWindowTitle[] = "Program Manager";
 
 // Visits every window: when several match, the last one enumerated stays found.
-BOOL CALLBACK EnumTitleProc(HWND window, LPARAM)
+static BOOL CALLBACK EnumTitleProc(HWND window, LPARAM)
 {
     char title[kWindowTitleSize];
     title[0] = '\0';
@@ -23,7 +23,7 @@ BOOL CALLBACK EnumTitleProc(HWND window, LPARAM)
     return TRUE;
 }
 
-void SearchWindows()
+static void SearchWindows()
 {
     EnumWindows(EnumTitleProc, 0);
 }

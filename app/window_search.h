@@ -6,7 +6,5 @@
 
 const unsigned kMaxWindowSearches = 100;
 
-BOOL CALLBACK EnumTitleProc(HWND window, LPARAM extra);
-void SearchWindows();
 void PollForWindow(DWORD pauseMs);
 void WaitForShell();

@@ -2,9 +2,8 @@
 // compare the two on the way out: GCC (-fstack-protector-strong) through __stack_chk_guard
 // and __stack_chk_fail, cl and clang-cl (/GS) through __security_cookie and
 // __security_check_cookie. Without a C runtime nothing else sets the cookie or answers a
-// mismatch, so this does. The host tests link it too, against the simulated Win32, without
-// the compilers' hooks.
-#include "platform/win32.h"
+// mismatch, so this does.
+#include "platform/stack_cookie.h"
 
 // Zero at start, as all static storage is, and so without room in the file; set at the entry
 // before any protected frame exists.
@@ -50,13 +49,8 @@ extern "C" void __fastcall __security_check_cookie(UINT_PTR cookie)
     if (cookie != __security_cookie)
         EndOverrunProcess();
 }
-#elif defined(_WIN32)
-extern "C" [[noreturn]] void __stack_chk_fail(void)
-{
-    EndOverrunProcess();
-}
 #else
-void StackCookieMismatch()
+extern "C" [[noreturn]] void __stack_chk_fail(void)
 {
     EndOverrunProcess();
 }

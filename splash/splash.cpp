@@ -7,12 +7,15 @@
 const DWORD kClosePauseMs = 1;
 const INT_PTR kSplashResult = 1;
 
+static INT_PTR CALLBACK SplashDlgProc(HWND window, UINT message, WPARAM, LPARAM);
+static DWORD WINAPI SplashWorker(LPVOID parameter);
+
 void RunSplash(HINSTANCE instance)
 {
     DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_SPLASH), NULL, SplashDlgProc, 0);
 }
 
-INT_PTR CALLBACK SplashDlgProc(HWND window, UINT message, WPARAM, LPARAM)
+static INT_PTR CALLBACK SplashDlgProc(HWND window, UINT message, WPARAM, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG: {
@@ -40,7 +43,7 @@ INT_PTR CALLBACK SplashDlgProc(HWND window, UINT message, WPARAM, LPARAM)
 // full folder path is neither recorded nor made current: it would replace a good record with
 // one that can never work, or one that names another folder. The main thread then finds that
 // the record is not its folder, and starts nothing.
-DWORD WINAPI SplashWorker(LPVOID parameter)
+static DWORD WINAPI SplashWorker(LPVOID parameter)
 {
     HWND window = static_cast<HWND>(parameter);
     char installPath[kPathBufferSize];

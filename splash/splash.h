@@ -4,5 +4,3 @@
 #include "platform/win32.h"
 
 void RunSplash(HINSTANCE instance);
-INT_PTR CALLBACK SplashDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-DWORD WINAPI SplashWorker(LPVOID parameter);

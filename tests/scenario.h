@@ -1,19 +1,16 @@
-// A fresh simulated machine for each test, and the few facts a test states about it.
+// A fresh simulated machine for each row, the few facts a row states about it, and what a
+// run did.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/launcher_state.h"
 #include "app/start.h"
-#include "tests/sim_win32.h"
-
-inline const char kDirectXKey[] = "Software\\Microsoft\\DirectX";
-inline const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-inline const char kInstallKey[] = "SOFTWARE\\Orvalent";
-inline const char kInstallValue[] = "QB62_INSTALL_PATH";
-inline const char kRunOnceValue[] = "OV_INSTALLER";
+#include "tests/contract.h"
+#include "tests/win32/machine.h"
 
 class Machine : public ::testing::Test {
 protected:
@@ -35,7 +32,7 @@ public:
 
     static void GiveDirectX(const std::string& version)
     {
-        SimSetValue(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", REG_SZ, version);
+        SimSetValue(HKEY_LOCAL_MACHINE, kDirectXKey, kDirectXValue, REG_SZ, version);
     }
 
     static void GiveInstallPath(const std::string& path, DWORD type = REG_SZ)
@@ -45,17 +42,33 @@ public:
 
     static UINT RunLauncher(const std::string& commandLine)
     {
-        gSim.commandLine = commandLine;
-        try {
-            StartLauncher();
-        } catch (const SimProcessEnded&) {
-        }
-        return gSim.exited ? gSim.exitCode : 0xDEADBEEF;
+        return SimRunProgram(StartLauncher, commandLine);
     }
 
     static std::string RunOnceData()
     {
+        if (!SimKeyExists(HKEY_LOCAL_MACHINE, kRunOnceKey))
+            return "(no key)";
         const SimValue* value = SimFindValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
         return value ? value->bytes : "(none)";
+    }
+
+    static std::string InstallRecord()
+    {
+        const SimValue* value = SimFindValue(HKEY_CURRENT_USER, kInstallKey, kInstallValue);
+        return value ? value->bytes : "(none)";
+    }
+
+    // The programs the run started, by CreateProcessA or through the shell.
+    static std::vector<std::string> Started()
+    {
+        std::vector<std::string> started;
+        for (const auto& process : gSim.processes) {
+            if (process.started)
+                started.push_back(process.application);
+        }
+        for (const auto& start : gSim.shellStarts)
+            started.push_back(start.file);
+        return started;
     }
 };

@@ -1,279 +1,225 @@
 #include <gtest/gtest.h>
 
-#include <string.h>
+#include <utility>
 
 #include "app/launches.h"
 #include "app/window_search.h"
 #include "tests/scenario.h"
 
 using Waits = Machine;
+using Titles = std::vector<std::pair<std::string, unsigned>>;  // a title, from which search
 
-TEST_F(Waits, APollSearchesUntilAMatchOrAHundredTimes)
+// Before its start, each branch polls for a window: up to 100 searches, with its own pause
+// after each that finds nothing. The driver branch takes any titled window; the DirectX branch
+// a title holding "Microsoft(R) DirectX(R)", byte for byte, within the first 254 characters.
+TEST_F(Waits, EachBranchPollsForItsWindow)
 {
-    const struct {
-        unsigned windowFromSearch;  // 0: no matching window
-        unsigned searches;
-        unsigned pauses;
-    } cases[] = {{1, 1, 0}, {7, 7, 6}, {100, 100, 99}, {0, 100, 100}};
-    for (const auto& c : cases) {
-        SetUp();
-        SimAddWindow("");  // untitled windows never match, not even an empty fragment
-        SimAddWindow("Setup - microsoft(r) directx(r)");
-        if (c.windowFromSearch)
-            SimAddWindow("Setup - Microsoft(R) DirectX(R) 9.0c", c.windowFromSearch);
-        strcpy(TitleFragment, "Microsoft(R) DirectX(R)");
-        PollForWindow(1);
-        EXPECT_EQ(gSim.searches, c.searches) << "window from search " << c.windowFromSearch;
-        EXPECT_EQ(SimCount("Sleep 1"), c.pauses) << "window from search " << c.windowFromSearch;
-    }
-}
-
-TEST_F(Waits, TheLastMatchingWindowStaysFound)
-{
-    SimAddWindow("first Microsoft(R) DirectX(R)");
-    HWND last = SimAddWindow("Microsoft(R) DirectX(R) second");
-    SimAddWindow("other");
-    strcpy(TitleFragment, "Microsoft(R) DirectX(R)");
-    SearchWindows();
-    EXPECT_EQ(FoundWindow, last);
-}
-
-TEST_F(Waits, AnEmptyFragmentMatchesEveryTitledWindowButNoUntitledOne)
-{
-    SimAddWindow("");
-    SearchWindows();
-    EXPECT_EQ(FoundWindow, nullptr);
-    HWND titled = SimAddWindow("x");
-    SearchWindows();
-    EXPECT_EQ(FoundWindow, titled);
-}
-
-TEST_F(Waits, TitlesAreSeenUpTo254Characters)
-{
-    SimAddWindow(std::string(250, '.') + "abcdef");
-    strcpy(TitleFragment, "abcd");
-    SearchWindows();
-    EXPECT_NE(FoundWindow, nullptr);
-    FoundWindow = NULL;
-    strcpy(TitleFragment, "abcde");
-    SearchWindows();
-    EXPECT_EQ(FoundWindow, nullptr);
-}
-
-TEST_F(Waits, TheShellWaitDependsOnTheWindowsVersion)
-{
-    const struct {
-        DWORD platform, major, minor;
-        bool extendedKnown;
-        bool waits;
-    } cases[] = {
-        {VER_PLATFORM_WIN32_WINDOWS, 4, 0, false, false},  // Windows 95
-        {VER_PLATFORM_WIN32_WINDOWS, 4, 10, true, true},    // Windows 98
-        {VER_PLATFORM_WIN32_WINDOWS, 4, 90, true, true},    // Windows Me
-        {VER_PLATFORM_WIN32_NT, 3, 51, false, false},
-        {VER_PLATFORM_WIN32_NT, 4, 0, false, false},
-        {VER_PLATFORM_WIN32_NT, 5, 0, true, false},         // Windows 2000
-        {VER_PLATFORM_WIN32_NT, 5, 1, true, true},          // XP
-        {VER_PLATFORM_WIN32_NT, 6, 1, true, true},
-        {VER_PLATFORM_WIN32_NT, 10, 0, true, true},
-        {0, 3, 10, false, true},                            // any other platform
-    };
-    for (const auto& c : cases) {
-        SetUp();
-        gSim.platformId = c.platform;
-        gSim.major = c.major;
-        gSim.minor = c.minor;
-        gSim.extendedVersionKnown = c.extendedKnown;
-        strcpy(TitleFragment, "untouched");
-        HWND before = reinterpret_cast<HWND>(uintptr_t{0x42});
-        FoundWindow = before;
-        WaitForShell();
-        std::string name = std::to_string(c.platform) + " " + std::to_string(c.major) + "." +
-                           std::to_string(c.minor);
-        EXPECT_EQ(SimCount("GetVersionExA 156"), 1u) << name;
-        EXPECT_EQ(SimCount("GetVersionExA 148"), c.extendedKnown ? 0u : 1u) << name;
-        EXPECT_EQ(gSim.searches, c.waits ? 100u : 0u) << name;
-        if (!c.waits) {
-            EXPECT_STREQ(TitleFragment, "untouched") << name;
-            EXPECT_EQ(FoundWindow, before) << name;
-        }
-    }
-}
-
-// Without a progman.exe, or without its string 1 (Windows Vista to 11), the wait looks for
-// "Program Manager", the title of their desktop's window: an empty fragment would be found in
-// any titled window at the first pass.
-TEST_F(Waits, TheShellWaitLooksForStringOneOfTheShellModuleElseProgramManager)
-{
-    const struct {
-        bool moduleThere;
-        std::string title;
-        const char* fragment;
-        unsigned desktopFromSearch;  // 0: no window titled "Program Manager"
+    const std::string fragment = "Microsoft(R) DirectX(R)";
+    struct Row {
+        std::string name;
+        bool directX;
+        Titles windows;
         unsigned searches, pauses;
-    } cases[] = {
-        {true, "Shell Title", "Shell Title", 0, 100, 99},  // no shell window yet
-        {true, std::string(100, 'P'), nullptr, 0, 100, 99},  // cut to 78 characters
-        {false, "", "Program Manager", 0, 100, 99},  // "Some window" is no desktop
-        {false, "", "Program Manager", 30, 30, 30},  // the desktop comes up late
-        {true, "", "Program Manager", 2, 2, 2},      // no string 1
     };
-    for (const auto& c : cases) {
+    std::vector<Row> rows = {
+        {"driver branch, a titled window", false, {{"Program Manager", 1}}, 1, 0},
+        {"driver branch, an untitled window only", false, {{"", 1}}, 100, 100},
+        {"driver branch, a window from the 7th search", false, {{"x", 7}}, 7, 6},
+        {"the setup's window", true, {{"Setup - " + fragment + " 9.0c", 1}}, 1, 0},
+        {"the setup's window from the 100th search", true, {{fragment, 100}}, 100, 99},
+        {"the fragment ending at 254 characters", true,
+         {{std::string(254 - fragment.size(), '.') + fragment, 1}}, 1, 0},
+        {"the fragment ending at 255 characters", true,
+         {{std::string(255 - fragment.size(), '.') + fragment, 1}}, 100, 100},
+        {"another case", true, {{"Setup - microsoft(r) directx(r)", 1}}, 100, 100},
+        {"the shell's window only", true, {{"Program Manager", 1}}, 100, 100},
+    };
+    // Nothing shorter than the whole fragment will do: a title of it with any one character
+    // left out, which holds every shorter piece of it, is no setup's window.
+    for (size_t i = 0; i < fragment.size(); ++i)
+        rows.push_back({"without character " + std::to_string(i), true,
+                        {{"Setup " + fragment.substr(0, i) + fragment.substr(i + 1), 1}}, 100,
+                        100});
+    for (const auto& row : rows) {
         SetUp();
-        gSim.modules = {};
-        if (c.moduleThere)
-            gSim.modules = {{"C:\\WINDOWS\\system32\\progman.exe", c.title}};
-        SimAddWindow("Some window");
-        if (c.desktopFromSearch)
-            SimAddWindow("Program Manager", c.desktopFromSearch);
-        WaitForShell();
-        const std::string name = std::to_string(&c - cases);
-        EXPECT_STREQ(TitleFragment, c.fragment ? c.fragment : std::string(78, 'P').c_str()) << name;
-        EXPECT_EQ(gSim.searches, c.searches) << name;
-        EXPECT_EQ(SimCount("Sleep 10"), c.pauses) << name;
-        EXPECT_EQ(SimCount("LoadLibraryExA C:\\WINDOWS\\system32\\progman.exe 2"), 1u)
-            << "read as data only";
-        EXPECT_EQ(SimCount("LoadStringA 1 79"), c.moduleThere ? 1u : 0u) << name;
-        EXPECT_EQ(gSim.loadedModules, 0) << "the module is freed at once";
+        gSim.major = 5;  // Windows 2000: no shell wait, so every search is the branch's poll
+        gSim.minor = 0;
+        GiveDirectX(row.directX ? "4.08.00.0400" : "4.09.00.0904");
+        GiveInstallPath("C:\\Games\\Device\\");
+        for (const auto& window : row.windows)
+            SimAddWindow(window.first, window.second);
+        EXPECT_EQ(RunLauncher("launcher.exe 2"), 1u) << row.name;
+        EXPECT_EQ(gSim.searches, row.searches) << row.name;
+        std::vector<DWORD> pauses(row.pauses, row.directX ? 1 : 2);
+        pauses.push_back(100);  // after the start
+        EXPECT_EQ(gSim.sleeps, pauses) << row.name;
+        EXPECT_EQ(Started().size(), 1u) << row.name;
+        // A run cut short while it polls has registered the driver installer all the same.
+        if (row.directX)
+            EXPECT_LT(SimLogIndex("RegSetValueExA"), SimLogIndex("EnumWindows")) << row.name;
     }
 }
 
-// progman.exe is read from the system folder, else from the Windows folder; a copy in the
-// launcher's folder or the current directory, which others may have put there, never.
-TEST_F(Waits, TheShellTitleComesFromTheSystemFoldersOnly)
+struct System {
+    DWORD platform, major, minor;
+    bool extendedRecord;  // it knows OSVERSIONINFOEXA (98, NT 4 SP6 and later)
+};
+const System kWindows95 = {VER_PLATFORM_WIN32_WINDOWS, 4, 0, false};
+const System kWindowsXP = {VER_PLATFORM_WIN32_NT, 5, 1, true};
+
+// Before either start, on every Windows but 95, NT 4 and earlier, and 2000, the launcher
+// waits up to 100 searches, 10 ms apart, for the shell's window: titled with string 1 of the
+// system's progman.exe, read as data from the system folder or else the Windows folder, never
+// from anywhere else; "Program Manager" where there is none (Vista to 11).
+TEST_F(Waits, TheShellWaitLooksForTheSystemsShellWindow)
 {
     const std::string system = "C:\\WINDOWS\\system32\\progman.exe";
     const std::string windows = "C:\\WINDOWS\\progman.exe";
     const std::string planted[] = {"C:\\Start\\progman.exe", "C:\\Games\\progman.exe"};
     const std::string longFolder = "C:\\" + std::string(247, 's');  // + "\\progman.exe": 260
+    const std::vector<SimModule> shellTitle = {{system, "Shell Title"}};
     const struct {
         const char* name;
-        std::vector<std::string> files;  // each with its own path as string 1
-        std::string systemDirectory;     // "": GetSystemDirectoryA fails
-        std::string read;                // "": nothing read
-    } cases[] = {
-        {"system folder", {system, windows}, "C:\\WINDOWS\\system32", system},
-        {"Windows folder", {windows}, "C:\\WINDOWS\\system32", windows},
-        {"planted beside the launcher and in the current directory", {planted[0], planted[1]},
-         "C:\\WINDOWS\\system32", ""},
-        {"planted, and in the system folder", {planted[0], planted[1], system},
-         "C:\\WINDOWS\\system32", system},
-        {"system folder unreadable", {system, windows}, "", windows},
-        {"system folder too long for the path", {longFolder + "\\progman.exe", windows},
-         longFolder, windows},
-    };
-    for (const auto& c : cases) {
-        SetUp();
-        gSim.currentDirectory = "C:\\Games";
-        gSim.systemDirectory = c.systemDirectory;
-        gSim.modules = {};
-        for (const auto& file : c.files)
-            gSim.modules.push_back({file, file});
-        WaitForShell();
-        EXPECT_EQ(gSim.modulesRead, c.read.empty() ? std::vector<std::string>{}
-                                                   : std::vector<std::string>{c.read})
-            << c.name;
-        EXPECT_EQ(TitleFragment, c.read.empty() ? "Program Manager" : c.read) << c.name;
-        EXPECT_EQ(SimCount("LoadLibraryExA progman.exe"), 0u) << c.name << ": never by name";
-    }
-}
-
-TEST_F(Waits, TheShellWaitEndsAfterTheSearchThatFindsTheShell)
-{
-    const struct {
-        unsigned shellFromSearch;
+        System system;
+        std::vector<SimModule> files;  // progman.exe's copies and their string 1
+        Titles windows;
         unsigned searches, pauses;
-    } cases[] = {{1, 1, 1}, {5, 5, 5}, {99, 99, 99}, {100, 100, 99}};
-    for (const auto& c : cases) {
+        std::string read;  // "": none
+        std::string systemDirectory = "C:\\WINDOWS\\system32";  // "": it cannot be read
+    } rows[] = {
+        {"Windows 95", kWindows95, shellTitle, {}, 0, 0, ""},
+        {"Windows 98", {VER_PLATFORM_WIN32_WINDOWS, 4, 10, true}, shellTitle,
+         {{"Shell Title", 5}}, 5, 5, system},
+        {"Windows Me", {VER_PLATFORM_WIN32_WINDOWS, 4, 90, true}, shellTitle,
+         {{"Shell Title", 5}}, 5, 5, system},
+        {"NT 3.51", {VER_PLATFORM_WIN32_NT, 3, 51, false}, shellTitle, {}, 0, 0, ""},
+        {"NT 4", {VER_PLATFORM_WIN32_NT, 4, 0, false}, shellTitle, {}, 0, 0, ""},
+        {"NT 4 SP6", {VER_PLATFORM_WIN32_NT, 4, 0, true}, shellTitle, {}, 0, 0, ""},
+        {"2000", {VER_PLATFORM_WIN32_NT, 5, 0, true}, shellTitle, {}, 0, 0, ""},
+        {"XP", kWindowsXP, shellTitle, {{"Shell Title", 5}}, 5, 5, system},
+        {"10", {VER_PLATFORM_WIN32_NT, 10, 0, true}, shellTitle, {{"Shell Title", 5}}, 5, 5,
+         system},
+        {"another platform", {0, 3, 10, false}, shellTitle, {{"Shell Title", 5}}, 5, 5, system},
+        {"the shell not up in time", kWindowsXP, shellTitle, {}, 100, 99, system},
+        {"the shell up at the last search", kWindowsXP, shellTitle, {{"Shell Title", 100}}, 100,
+         99, system},
+        {"the shell up at the 99th search", kWindowsXP, shellTitle, {{"Shell Title", 99}}, 99,
+         99, system},
+        {"a window that holds the title", kWindowsXP, {{system, "aab"}}, {{"aaab", 2}}, 2, 2,
+         system},
+        {"a title cut to 78 characters", kWindowsXP, {{system, std::string(100, 'P')}},
+         {{std::string(78, 'P'), 2}}, 2, 2, system},
+        {"no progman.exe: the desktop's window", kWindowsXP, {},
+         {{"Some window", 1}, {"Program Manager", 30}}, 30, 30, ""},
+        {"no string 1: the desktop's window", kWindowsXP, {{system, ""}},
+         {{"Program Manager", 2}}, 2, 2, system},
+        {"the Windows folder's", kWindowsXP, {{windows, "Shell Title"}}, {{"Shell Title", 2}},
+         2, 2, windows},
+        {"the system folder's before the Windows folder's", kWindowsXP,
+         {{windows, "Program Manager"}, {system, "Shell Title"}},
+         {{"Program Manager", 1}, {"Shell Title", 3}}, 3, 3, system},
+        {"planted beside the launcher and in the current directory", kWindowsXP,
+         {{planted[0], "Planted"}, {planted[1], "Planted"}},
+         {{"Planted", 1}, {"Program Manager", 4}}, 4, 4, ""},
+        {"the system folder unreadable", kWindowsXP,
+         {{system, "Planted"}, {windows, "Shell Title"}}, {{"Shell Title", 2}}, 2, 2, windows,
+         ""},
+        {"the system folder too long for the path", kWindowsXP,
+         {{longFolder + "\\progman.exe", "Planted"}, {windows, "Shell Title"}},
+         {{"Shell Title", 2}}, 2, 2, windows, longFolder},
+    };
+    for (const auto& row : rows) {
         SetUp();
-        SimAddWindow("Program Manager", c.shellFromSearch);
+        gSim.platformId = row.system.platform;
+        gSim.major = row.system.major;
+        gSim.minor = row.system.minor;
+        gSim.extendedVersionKnown = row.system.extendedRecord;
+        gSim.currentDirectory = "C:\\Games";
+        gSim.systemDirectory = row.systemDirectory;
+        gSim.modules = row.files;
+        for (const auto& window : row.windows)
+            SimAddWindow(window.first, window.second);
         WaitForShell();
-        EXPECT_EQ(gSim.searches, c.searches) << c.shellFromSearch;
-        EXPECT_EQ(SimCount("Sleep 10"), c.pauses) << c.shellFromSearch;
+        EXPECT_EQ(gSim.searches, row.searches) << row.name;
+        EXPECT_EQ(gSim.sleeps, std::vector<DWORD>(row.pauses, 10)) << row.name;
+        EXPECT_EQ(gSim.modulesRead, row.read.empty() ? std::vector<std::string>{}
+                                                     : std::vector<std::string>{row.read})
+            << row.name;
+        EXPECT_TRUE(gSim.modulesRun.empty()) << row.name << ": no code of it runs";
+        EXPECT_EQ(gSim.loadedModules, 0) << row.name << ": freed at once";
     }
 }
 
 using Launches = Machine;
 
-TEST_F(Launches, EachRecipeStartsItsProgramFromItsFolderWithAnEmptyCommandLine)
+// Each start: from the program's own folder under the install path, made current first, with
+// an empty command line, shown normally, inheriting nothing; where Windows refuses it for want
+// of rights (740), through the shell, which asks for them; then 100 ms. Nothing starts without
+// a full path that fits.
+TEST_F(Launches, EachStartsItsProgramFromItsFolder)
 {
+    const std::string device = "C:\\Games\\Device\\";
+    const std::string setup = device + kSetupChild, setupFolder = device + "DirectX\\9.0\\";
+    const std::string driver = device + kDriverChild, driverFolder = device + "PX_Drivers\\";
     const struct {
+        const char* name;
         void (*launch)(const char*);
-        const char* folder;
-        const char* program;
-    } cases[] = {
-        {LaunchDirectXSetup, "C:\\Games\\Device\\DirectX\\9.0\\",
-         "C:\\Games\\Device\\DirectX\\9.0\\dxsetup.exe"},
-        {LaunchDriverInstaller, "C:\\Games\\Device\\PX_Drivers\\",
-         "C:\\Games\\Device\\PX_Drivers\\QuaverlineDrivers40.exe"},
-    };
-    for (const auto& c : cases) {
-        SetUp();
-        SimAddWindow("Program Manager");
-        c.launch("C:\\Games\\Device\\");
-        EXPECT_EQ(SimCount("RegOpenKeyExA"), 0u) << "the recipe reads no record of its own";
-        ASSERT_EQ(gSim.processes.size(), 1u);
-        const SimProcess& child = gSim.processes[0];
-        EXPECT_EQ(child.application, c.program);
-        EXPECT_EQ(child.commandLine, "");
-        EXPECT_EQ(child.currentDirectory, c.folder);
-        EXPECT_EQ(child.launcherDirectory + "\\", c.folder) << "made current before the start";
-        EXPECT_FALSE(child.inheritHandles);
-        EXPECT_EQ(child.creationFlags, 0u);
-        EXPECT_EQ(child.startup.cb, sizeof(void*) == 4 ? 68u : 104u) << "the record's own size";
-        EXPECT_EQ(child.startup.dwFlags, STARTF_USESHOWWINDOW);
-        EXPECT_EQ(child.startup.wShowWindow, SW_SHOWNORMAL);
-        EXPECT_EQ(child.startup.lpDesktop, nullptr);
-        EXPECT_EQ(child.startup.hStdInput, nullptr);
-        // The shell wait comes first, the 100 ms pause last.
-        EXPECT_LT(SimLogIndex("EnumWindows"), SimLogIndex("CreateProcessA"));
-        EXPECT_EQ(gSim.log.back(), "Sleep 100");
-    }
-}
-
-TEST_F(Launches, NothingStartsWithoutAFullPathThatFits)
-{
-    const std::string cases[] = {"", "C:\\" + std::string(240, 'a') + "\\"};
-    for (const auto& installPath : cases) {
-        SetUp();
-        gSim.platformId = VER_PLATFORM_WIN32_NT;
-        gSim.major = 4;
-        LaunchDriverInstaller(installPath.c_str());
-        EXPECT_TRUE(gSim.processes.empty()) << installPath.size();
-        EXPECT_EQ(SimCount("SetCurrentDirectoryA"), 0u) << installPath.size();
-    }
-}
-
-
-TEST_F(Launches, AnInstallerRefusedForWantOfRightsIsStartedThroughTheShell)
-{
-    const struct {
-        DWORD createProcessError;  // 0: CreateProcessA starts it
+        std::string installPath;
+        DWORD refusal;  // what CreateProcessA fails with; 0: it starts
+        std::string started;  // "": nothing
+        std::string folder;   // where a start is tried from; "": none is
         bool throughTheShell;
-    } cases[] = {{0, false}, {740, true}, {ERROR_ACCESS_DENIED, false}, {ERROR_FILE_NOT_FOUND, false}};
-    for (const auto& c : cases) {
+    } rows[] = {
+        {"the DirectX setup", LaunchDirectXSetup, device, 0, setup, setupFolder, false},
+        {"the driver installer", LaunchDriverInstaller, device, 0, driver, driverFolder, false},
+        {"no install path", LaunchDriverInstaller, "", 0, "", "", false},
+        {"a path that does not fit", LaunchDriverInstaller, "C:\\" + std::string(240, 'a') + "\\",
+         0, "", "", false},
+        {"refused for want of rights", LaunchDirectXSetup, device, 740, setup, setupFolder, true},
+        {"refused for want of access", LaunchDirectXSetup, device, ERROR_ACCESS_DENIED, "",
+         setupFolder, false},
+        {"not found", LaunchDriverInstaller, device, ERROR_FILE_NOT_FOUND, "", driverFolder,
+         false},
+    };
+    for (const auto& row : rows) {
         SetUp();
         SimAddWindow("Program Manager");
         gSim.modules.push_back({"C:\\Start\\shell32.dll", ""});  // planted beside the launcher
-        gSim.createProcessError = c.createProcessError;
-        LaunchDirectXSetup("C:\\Games\\Device\\");
-        const std::string name = "CreateProcessA error " + std::to_string(c.createProcessError);
-        EXPECT_EQ(gSim.processes.size(), 1u) << name << ": CreateProcessA comes first";
-        EXPECT_EQ(gSim.modulesRead.back() == "C:\\WINDOWS\\system32\\shell32.dll",
-                  c.throughTheShell)
-            << name << ": shell32 by its full path in the system folder, " << gSim.modulesRead.back();
-        ASSERT_EQ(gSim.shellStarts.size(), c.throughTheShell ? 1u : 0u) << name;
-        EXPECT_EQ(gSim.log.back(), "Sleep 100") << name;
-        if (!c.throughTheShell)
-            continue;
-        const SimShellStart& start = gSim.shellStarts[0];
-        EXPECT_EQ(start.file, "C:\\Games\\Device\\DirectX\\9.0\\dxsetup.exe");
-        EXPECT_EQ(start.directory, "C:\\Games\\Device\\DirectX\\9.0\\");
-        EXPECT_EQ(start.parameters, "");
-        EXPECT_EQ(start.info.lpVerb, nullptr) << "the default verb";
-        EXPECT_EQ(start.info.nShow, SW_SHOWNORMAL);
-        EXPECT_EQ(start.info.fMask, SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC);
-        EXPECT_EQ(start.info.hwnd, nullptr);
-        EXPECT_EQ(start.info.cbSize, sizeof(void*) == 4 ? 60u : 112u) << "the record's own size";
+        gSim.createProcessError = row.refusal;
+        row.launch(row.installPath.c_str());
+        EXPECT_EQ(Started(), row.started.empty() ? std::vector<std::string>{}
+                                                 : std::vector<std::string>{row.started})
+            << row.name;
+        // The shell wait's 10 ms, and 100 ms after a start is tried.
+        std::vector<DWORD> pauses = {10};
+        if (!row.folder.empty())
+            pauses.push_back(100);
+        EXPECT_EQ(gSim.sleeps, pauses) << row.name;
+        EXPECT_EQ(gSim.processes.size(), row.folder.empty() ? 0u : 1u) << row.name;
+        for (const auto& child : gSim.processes) {
+            EXPECT_EQ(child.commandLine, "") << row.name;
+            EXPECT_EQ(child.currentDirectory, row.folder) << row.name;
+            EXPECT_EQ(child.launcherDirectory + "\\", child.currentDirectory) << row.name;
+            EXPECT_FALSE(child.inheritHandles) << row.name;
+            EXPECT_EQ(child.creationFlags, 0u) << row.name;
+            EXPECT_EQ(child.startup.dwFlags & STARTF_USESHOWWINDOW, STARTF_USESHOWWINDOW)
+                << row.name;
+            EXPECT_EQ(child.startup.wShowWindow, SW_SHOWNORMAL) << row.name;
+            EXPECT_LT(SimLogIndex("EnumWindows"), SimLogIndex("CreateProcessA")) << row.name;
+        }
+        EXPECT_EQ(gSim.shellStarts.size(), row.throughTheShell ? 1u : 0u) << row.name;
+        for (const auto& start : gSim.shellStarts) {
+            EXPECT_EQ(start.directory, row.folder) << row.name;
+            EXPECT_EQ(start.parameters, "") << row.name;
+            EXPECT_EQ(start.info.lpVerb, nullptr) << row.name << ": the default verb";
+            EXPECT_EQ(start.info.nShow, SW_SHOWNORMAL) << row.name;
+            EXPECT_EQ(start.info.fMask, SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC)
+                << row.name << ": no message box of its own, done before the process ends";
+            EXPECT_EQ(start.info.hwnd, nullptr) << row.name;
+        }
+        EXPECT_EQ(gSim.modulesRun, row.throughTheShell
+                                       ? std::vector<std::string>{"C:\\WINDOWS\\system32\\shell32.dll"}
+                                       : std::vector<std::string>{})
+            << row.name;
     }
 }

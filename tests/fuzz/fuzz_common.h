@@ -8,7 +8,9 @@
 #include <string>
 
 #include "app/launcher_state.h"
-#include "tests/sim_win32.h"
+#include "app/start.h"
+#include "tests/contract.h"
+#include "tests/win32/machine.h"
 
 #define FUZZ_CHECK(condition)                                                   \
     do {                                                                        \
@@ -23,5 +25,5 @@ inline void FreshMachine()
     SimReset();
     FoundWindow = NULL;
     TitleFragment[0] = '\0';
-    SimAddKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce");
+    SimAddKey(HKEY_LOCAL_MACHINE, kRunOnceKey);
 }

@@ -10,7 +10,6 @@
 #include "app/directx_probe.h"
 #include "tests/fuzz/fuzz_common.h"
 
-static const char kDirectXKey[] = "Software\\Microsoft\\DirectX";
 static const unsigned kDigitPositions[] = {0, 2, 3, 5, 6, 8, 9, 10, 11};
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
@@ -19,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
         return 0;
     FreshMachine();
     std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
-    SimSetValue(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", data[0], bytes);
+    SimSetValue(HKEY_LOCAL_MACHINE, kDirectXKey, kDirectXValue, data[0], bytes);
     DWORD version = ProbeDirectXVersion();
     FUZZ_CHECK(gSim.openKeys == 0);
     char buffer[256] = {};
@@ -35,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
         digits += buffer[position];
         allDigits &= buffer[position] >= '0' && buffer[position] <= '9';
     }
-    SimSetValue(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", REG_SZ, masked);
+    SimSetValue(HKEY_LOCAL_MACHINE, kDirectXKey, kDirectXValue, REG_SZ, masked);
     FUZZ_CHECK(ProbeDirectXVersion() == version);
     if (allDigits)
         FUZZ_CHECK(version == strtoul(digits.c_str(), NULL, 10));

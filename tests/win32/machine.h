@@ -1,15 +1,20 @@
-// A small simulated Win32 for the host tests: registry, current directory, windows with
-// titles, started processes, threads, the modal dialog, OS version, module strings and the
-// ANSI code page, all in memory. Every call is logged, and any call that can fail can be
-// made to fail: SimWorld::failAt names the Nth fallible call of a run.
+// The simulated machine behind tests/win32/windows.h: registry, folders and the ANSI code page,
+// processes, threads, windows and the modal dialog, module files and the shell, all in memory.
+// A test sets the machine up in gSim, runs the launcher, and reads what the run did: what
+// started, from where, with what command line; what the registry holds; which pauses were
+// taken; the exit code. Every call goes into one record, gSim.log; any call that can fail can
+// be made to fail: gSim.failAt names the Nth fallible call of a run.
 #pragma once
 
+#include <windows.h>
+#include <shellapi.h>
+
+#include <deque>
 #include <functional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
-
-#include "platform/win32.h"
 
 struct SimValue {
     HKEY root;
@@ -31,11 +36,11 @@ struct SimWindow {
     unsigned fromSearch;  // seen by the EnumWindows calls from this one on (counting from 1)
 };
 
-struct SimProcess {
+struct SimProcess {  // a CreateProcessA call
     std::string application;
     std::string commandLine;
     std::string currentDirectory;
-    std::string launcherDirectory;  // the launcher's own current directory at the start call
+    std::string launcherDirectory;  // the launcher's own current directory at the call
     STARTUPINFOA startup;
     bool inheritHandles;
     DWORD creationFlags;
@@ -52,25 +57,15 @@ struct SimModule {  // a module file on disk, and its string 1
     std::string string1;
 };
 
-struct SimRegCall {
-    std::string op;  // "open", "create", "query", "set"
-    HKEY root;
-    std::string key;
-    REGSAM access;
-    std::string name;
-    DWORD type;
-    std::string bytes;
-    DWORD size;
-};
-
 struct SimWorld {
     // The registry.
     std::vector<SimKey> keys;
     std::vector<SimValue> values;
-    std::vector<SimRegCall> regCalls;
+    std::vector<std::pair<HKEY, std::string>> handles;  // every key opened, by handle
     int openKeys = 0;
+    std::function<void()> afterFirstRead;  // another process's doing, once a value was read
 
-    // The process.
+    // The process and its system.
     std::string commandLine;
     std::string currentDirectory = "C:\\Start";
     // The current directory as NT keeps it, when a test names it in Unicode; empty: the
@@ -84,17 +79,20 @@ struct SimWorld {
 
     // Modules. A bare name is searched for as Windows does by default: the program's folder,
     // the system folder, the Windows folder, the current directory; only the system folder
-    // once SetDefaultDllDirectories has asked for it.
+    // once SetDefaultDllDirectories has asked for it. The dialog manager loads the theme
+    // library by name, as Windows XP and later do.
     std::string programFolder = "C:\\Start";
     std::string systemDirectory = "C:\\WINDOWS\\system32";
     std::string windowsDirectory = "C:\\WINDOWS";
     std::vector<SimModule> modules = {
         {"C:\\WINDOWS\\system32\\progman.exe", "Program Manager"},
         {"C:\\WINDOWS\\system32\\shell32.dll", ""},
+        {"C:\\WINDOWS\\system32\\uxtheme.dll", ""},
     };
     bool hasDefaultDllDirectories = true;  // kernel32 exports SetDefaultDllDirectories
     DWORD defaultDllDirectories = 0;       // what it was called with; 0: never
-    std::vector<std::string> modulesRead;  // the file of every module loaded
+    std::vector<std::string> modulesRun;   // loaded as code: their code runs in the process
+    std::vector<std::string> modulesRead;  // loaded as data only
     int loadedModules = 0;                 // loaded and not yet freed
 
     // Windows, dialogs and threads.
@@ -105,6 +103,8 @@ struct SimWorld {
     std::function<void()> afterWorker;  // another process's doing, once the worker is done
     bool dialogShown = false, dialogEnded = false, quitPosted = false, workerRan = false;
     INT_PTR dialogResult = 0;
+    std::vector<std::pair<LPTHREAD_START_ROUTINE, LPVOID>> threads;  // started, not yet run
+    std::deque<UINT> posted;  // messages posted to the dialog
 
     // What the run did.
     std::vector<SimProcess> processes;
@@ -114,6 +114,7 @@ struct SimWorld {
     std::vector<std::string> log;
     bool exited = false;
     UINT exitCode = 0;
+    bool dllsToldOfEnd = false;  // ExitProcess tells every DLL; TerminateProcess none
 
     // What the stack cookie is made from, and what it was when the run's first call was
     // logged.
@@ -142,6 +143,14 @@ void SimSetValue(HKEY root, const std::string& key, const std::string& name, DWO
 const SimValue* SimFindValue(HKEY root, const std::string& key, const std::string& name);
 bool SimKeyExists(HKEY root, const std::string& path);
 HWND SimAddWindow(const std::string& title, unsigned fromSearch = 1);
-// Log entries that are `start` or go on from it after a blank; the first one's index, or npos.
-unsigned SimCount(const std::string& start);
+// Starts a program at its entry with this command line, as Windows does; its exit code once
+// it has ended as a process ends.
+UINT SimRunProgram(void (*entry)(void), const std::string& commandLine);
+// The index of the first log entry that is `start` or goes on from it after a blank, or npos.
 size_t SimLogIndex(const std::string& start);
+
+// For the services' own files.
+void SimLog(const std::string& entry);
+bool SimFails(const char* call);  // counts a fallible call; true for the one to fail
+bool SimSameText(const std::string& a, const std::string& b);
+void SimLoadByName(const std::string& name);  // a load of the system's own, as code
