@@ -33,7 +33,7 @@ static double Now()
 
 static void SetVersion(const char* version)
 {
-    SetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\DirectX", "Version", version);
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, kDirectXValue, version);
 }
 
 struct Sample {
@@ -88,7 +88,7 @@ int main(int argc, char** argv)
     const std::string setup = folder + kSetupChild;
     for (const char* floor : {"nothing.exe", "gui.exe", "starter.exe"})
         CopyFileA((floors + floor).c_str(), (folder + floor).c_str(), FALSE);
-    SetString(HKEY_CURRENT_USER, "SOFTWARE\\Orvalent", "QB62_INSTALL_PATH", folder);
+    SetString(HKEY_CURRENT_USER, kInstallKey, kInstallValue, folder);
     HWND shell = CreateWindowExA(0, "STATIC", kShellTitle, WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
 
     // The pauses each scenario must make: the shell wait finds the shell in its first pass

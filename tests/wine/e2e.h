@@ -28,9 +28,6 @@ inline const char* gCase = "";
         }                                                                       \
     } while (0)
 
-inline const char kDirectXKey[] = "Software\\Microsoft\\DirectX";
-inline const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-inline const char kInstallKey[] = "SOFTWARE\\Orvalent";
 inline const char kAppDefaults[] = "Software\\Wine\\AppDefaults\\launcher.exe";
 inline const char kShellTitle[] = "Launcher Test Shell";  // string 1 of the tests' progman.exe
 inline const char kDesktopTitle[] = "Program Manager";   // the desktop's window, Vista to 11

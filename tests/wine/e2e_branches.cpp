@@ -32,15 +32,15 @@ void BothBranchesStartTheirChild()
             snprintf(name, sizeof name, "%s on %s", c.name, windows);
             gCase = name;
             LayOut(folder);
-            SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", c.version);
-            SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", folder);
-            DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+            SetString(HKEY_LOCAL_MACHINE, kDirectXKey, kDirectXValue, c.version);
+            SetString(HKEY_CURRENT_USER, kInstallKey, kInstallValue, folder);
+            DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
             Run run;
             ChildStart start = RunAndExpectChild(folder, " 2", c.child, &run);
             CHECK(start.self == folder + c.child, "child %s", start.self.c_str());
             CHECK(start.folder == folder + c.childFolder, "child's folder %s", start.folder.c_str());
             CHECK(EmptyCommandLine(start), "command line [%s]", start.commandLine.c_str());
-            std::string runOnce = GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+            std::string runOnce = GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
             std::string expected = c.runOnce ? folder + kDriverChild : "(none)";
             CHECK(runOnce == expected, "RunOnce %s", runOnce.c_str());
             printf("%s: child started %.0f ms after the launcher, launcher ran %.0f ms\n", name,
@@ -56,12 +56,12 @@ void AMissingChildStillEndsTheRun()
     std::string folder = gWork + "missing\\";
     LayOut(folder);
     DeleteFileA((folder + kSetupChild).c_str());
-    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.08.00.0400");
-    SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", folder);
-    DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, kDirectXValue, "4.08.00.0400");
+    SetString(HKEY_CURRENT_USER, kInstallKey, kInstallValue, folder);
+    DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
     Run run = RunLauncher(folder, " 1");
     CHECK(run.exitCode == 1, "exit code %lu", run.exitCode);
-    std::string runOnce = GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+    std::string runOnce = GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
     CHECK(runOnce == folder + kDriverChild, "RunOnce %s", runOnce.c_str());
 }
 
@@ -71,11 +71,11 @@ void TheRunOnceRecordRunsTheDriverInstallerAtTheNextLogon()
     std::string folder = gWork + "Program Files\\Device Kit\\";
     CreateDirectoryA((gWork + "Program Files").c_str(), NULL);
     LayOut(folder);
-    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.08.00.0400");
-    SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", folder);
-    DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, kDirectXValue, "4.08.00.0400");
+    SetString(HKEY_CURRENT_USER, kInstallKey, kInstallValue, folder);
+    DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
     RunAndExpectChild(folder, " 2", kSetupChild);
-    std::string runOnce = GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+    std::string runOnce = GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
     CHECK(runOnce == "\"" + folder + kDriverChild + "\"", "RunOnce %s", runOnce.c_str());
 
     // wineboot -r is the prefix's restart: it runs the RunOnce commands and deletes them.
@@ -94,7 +94,7 @@ void TheRunOnceRecordRunsTheDriverInstallerAtTheNextLogon()
     CHECK(starts.size() == 1, "driver installer started %zu times at the logon", starts.size());
     if (!starts.empty())
         CHECK(starts[0].self == folder + kDriverChild, "started %s", starts[0].self.c_str());
-    runOnce = GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+    runOnce = GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
     CHECK(runOnce == "(none)", "RunOnce afterwards %s", runOnce.c_str());
 }
 
@@ -119,25 +119,25 @@ void UnderWow64EachValueIsInThe32BitView()
     for (const auto& c : cases) {
         gCase = c.name;
         LayOut(folder);
-        SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", c.version32);
-        SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", c.version64, KEY_WOW64_64KEY);
+        SetString(HKEY_LOCAL_MACHINE, kDirectXKey, kDirectXValue, c.version32);
+        SetString(HKEY_LOCAL_MACHINE, kDirectXKey, kDirectXValue, c.version64, KEY_WOW64_64KEY);
         // A first run records its folder over an earlier record; a later run finds it.
-        SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH",
+        SetString(HKEY_CURRENT_USER, kInstallKey, kInstallValue,
                   c.arguments[0] == '\0' ? "C:\\elsewhere\\" : folder, KEY_WOW64_64KEY);
         for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
-            DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER", view);
+            DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, view);
         RunAndExpectChild(folder, c.arguments, c.child);
         std::string record =
-            GetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", KEY_WOW64_64KEY);
+            GetString(HKEY_CURRENT_USER, kInstallKey, kInstallValue, KEY_WOW64_64KEY);
         CHECK(record == folder, "install path seen from the 64-bit side %s", record.c_str());
         std::string runOnce32 =
-            GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER", KEY_WOW64_32KEY);
+            GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, KEY_WOW64_32KEY);
         std::string runOnce64 =
-            GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER", KEY_WOW64_64KEY);
+            GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, KEY_WOW64_64KEY);
         std::string expected = c.child == kSetupChild ? folder + kDriverChild : "(none)";
         CHECK(runOnce32 == expected, "RunOnce in the 32-bit view %s", runOnce32.c_str());
         CHECK(runOnce64 == "(none)", "RunOnce in the 64-bit view %s", runOnce64.c_str());
     }
-    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.09.00.0904", KEY_WOW64_64KEY);
-    DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER", KEY_WOW64_32KEY);
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, kDirectXValue, "4.09.00.0904", KEY_WOW64_64KEY);
+    DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, KEY_WOW64_32KEY);
 }

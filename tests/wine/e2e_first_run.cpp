@@ -16,13 +16,13 @@ void AFirstRunRecordsItsFolder()
         std::string folder;
     } cases[] = {{"first run from a folder", gWork + "first\\"},
                  {"first run from a drive's root", gRoot}};
-    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.09.00.0904");
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, kDirectXValue, "4.09.00.0904");
     for (const auto& c : cases) {
         gCase = c.name;
         LayOut(c.folder);
-        SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", "C:\\elsewhere\\");
+        SetString(HKEY_CURRENT_USER, kInstallKey, kInstallValue, "C:\\elsewhere\\");
         ChildStart start = RunAndExpectChild(c.folder, "", kDriverChild);
-        std::string record = GetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH");
+        std::string record = GetString(HKEY_CURRENT_USER, kInstallKey, kInstallValue);
         CHECK(record == c.folder, "record %s", record.c_str());
         CHECK(start.self == c.folder + kDriverChild, "child %s", start.self.c_str());
     }
@@ -49,7 +49,7 @@ static DWORD WINAPI RewriteRecordOnChange(LPVOID parameter)
     if (WaitForMultipleObjects(2, events, FALSE, kRunTimeoutMs + kChildrenTimeoutMs) !=
         WAIT_OBJECT_0)
         return 0;
-    SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", rewrite->to);
+    SetString(HKEY_CURRENT_USER, kInstallKey, kInstallValue, rewrite->to);
     return 1;
 }
 
@@ -80,9 +80,9 @@ void AFirstRunStartsNothingFromAFolderItCannotRecord()
         CreateDirectoryW(wideUnicode.c_str(), NULL);
         CreateDirectoryW(c.from.c_str(), NULL);
         CopyFileW(Widen(gLauncher).c_str(), (c.from + L"launcher.exe").c_str(), FALSE);
-        SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", c.version);
-        SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", c.olderRecord);
-        DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+        SetString(HKEY_LOCAL_MACHINE, kDirectXKey, kDirectXValue, c.version);
+        SetString(HKEY_CURRENT_USER, kInstallKey, kInstallValue, c.olderRecord);
+        DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
 
         // The rewriter waits for the worker's write, as any program of the user could.
         HKEY key = NULL;
@@ -115,10 +115,10 @@ void AFirstRunStartsNothingFromAFolderItCannotRecord()
                 CHECK(starts == 0, "started %s%s", folder.c_str(), child);
             }
         }
-        std::string record = GetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH");
+        std::string record = GetString(HKEY_CURRENT_USER, kInstallKey, kInstallValue);
         const std::string& expected = c.rewrittenTo.empty() ? c.olderRecord : c.rewrittenTo;
         CHECK(record == expected, "record %s", record.c_str());
-        std::string runOnce = GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, "OV_INSTALLER");
+        std::string runOnce = GetString(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
         CHECK(runOnce == "(none)", "RunOnce %s", runOnce.c_str());
     }
 }
@@ -131,10 +131,10 @@ void AFirstRunFromAFolderEndingInATrailByteRecordsItsSeparator()
     CHECK(GetACP() == 932, "the ANSI code page is %u", GetACP());
     std::string folder = gWork + "Dev\x95\x5C";
     LayOut(folder + "\\");
-    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.09.00.0904");
-    SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", "C:\\elsewhere\\");
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, kDirectXValue, "4.09.00.0904");
+    SetString(HKEY_CURRENT_USER, kInstallKey, kInstallValue, "C:\\elsewhere\\");
     ChildStart start = RunAndExpectChild(folder + "\\", "", kDriverChild);
-    std::string record = GetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH");
+    std::string record = GetString(HKEY_CURRENT_USER, kInstallKey, kInstallValue);
     CHECK(record == folder + "\\", "record %s", record.c_str());
     CHECK(start.self == folder + "\\" + kDriverChild, "child %s", start.self.c_str());
     printf("code page %u: a first run from %s recorded %s and started %s\n", GetACP(),

@@ -94,8 +94,8 @@ void TheShellWaitDependsOnTheVersion()
     };
     const char* shellStates[] = {"absent", "present", "up late"};
     std::string folder = gWork + "shell\\";
-    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.09.00.0904");
-    SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", folder);
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, kDirectXValue, "4.09.00.0904");
+    SetString(HKEY_CURRENT_USER, kInstallKey, kInstallValue, folder);
     double fastestAfterAWait = NAN, fastestWithout = NAN;
     for (const auto& c : cases) {
         char name[64];
@@ -142,8 +142,8 @@ void ADirectXWindowEndsTheDirectXPollEarly()
 {
     const int kRuns = 11;
     std::string folder = gWork + "poll\\";
-    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, "Version", "4.08.00.0400");
-    SetString(HKEY_CURRENT_USER, kInstallKey, "QB62_INSTALL_PATH", folder);
+    SetString(HKEY_LOCAL_MACHINE, kDirectXKey, kDirectXValue, "4.08.00.0400");
+    SetString(HKEY_CURRENT_USER, kInstallKey, kInstallValue, folder);
     const char* titles[2] = {"Setup - Microsoft(R) DirectX(R) 9.0c", "setup microsoft(r) directx(r)"};
     double fastest[2] = {NAN, NAN};
     HWND window = TopLevelWindow(titles[0]);

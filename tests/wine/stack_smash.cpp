@@ -6,7 +6,7 @@
 //                before the overrun frame returns.
 // First it loads detach_probe.dll where one lies beside it (the tests' DLL that records its
 // detach): an ordinary exit tells it, the end of an overrun process must not.
-#include "platform/win32.h"
+#include "platform/stack_cookie.h"
 
 const unsigned kSmallBuffer = 16;
 static const char kDetachProbe[] = "detach_probe.dll";

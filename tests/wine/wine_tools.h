@@ -13,8 +13,7 @@
 #include <string>
 #include <vector>
 
-static const char kDriverChild[] = "PX_Drivers\\QuaverlineDrivers40.exe";
-static const char kSetupChild[] = "DirectX\\9.0\\dxsetup.exe";
+#include "tests/contract.h"
 
 inline unsigned long long FileTimeValue(const FILETIME& time)
 {
