@@ -23,13 +23,6 @@ protected:
     }
 
 public:
-    // Japanese, whose lead bytes are 0x81-0x9F and 0xE0-0xFC.
-    static void UseCodePage932()
-    {
-        gSim.codePage = 932;
-        gSim.leadBytes = {0x81, 0x9F, 0xE0, 0xFC};
-    }
-
     static void GiveDirectX(const std::string& version)
     {
         SimSetValue(HKEY_LOCAL_MACHINE, kDirectXKey, kDirectXValue, REG_SZ, version);
@@ -45,18 +38,26 @@ public:
         return SimRunProgram(StartLauncher, commandLine);
     }
 
-    static std::string RunOnceData()
+    static std::string ValueData(HKEY root, const char* key, const char* name)
     {
-        if (!SimKeyExists(HKEY_LOCAL_MACHINE, kRunOnceKey))
+        if (!SimKeyExists(root, key))
             return "(no key)";
-        const SimValue* value = SimFindValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
+        const SimValue* value = SimFindValue(root, key, name);
         return value ? value->bytes : "(none)";
     }
 
-    static std::string InstallRecord()
+    static std::string RunOnceData() { return ValueData(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue); }
+    static std::string InstallRecord() { return ValueData(HKEY_CURRENT_USER, kInstallKey, kInstallValue); }
+
+    // The pauses the run took, from the record of its calls.
+    static std::vector<DWORD> Pauses()
     {
-        const SimValue* value = SimFindValue(HKEY_CURRENT_USER, kInstallKey, kInstallValue);
-        return value ? value->bytes : "(none)";
+        std::vector<DWORD> pauses;
+        for (const std::string& entry : gSim.log) {
+            if (entry.compare(0, 6, "Sleep ") == 0)
+                pauses.push_back(static_cast<DWORD>(std::stoul(entry.substr(6))));
+        }
+        return pauses;
     }
 
     // The programs the run started, by CreateProcessA or through the shell.

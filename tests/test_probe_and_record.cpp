@@ -108,7 +108,7 @@ TEST_F(Record, OnlyAUsableFullFolderPathIsRead)
     for (const auto& row : rows) {
         SetUp();
         if (row.codePage932)
-            UseCodePage932();
+            SimUseCodePage932();
         if (row.stored == "(no value)")
             SimAddKey(HKEY_CURRENT_USER, kInstallKey);
         else if (row.stored != "(no key)")

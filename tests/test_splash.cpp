@@ -63,7 +63,7 @@ TEST_F(Splash, TheWorkerRecordsItsFolderAndClosesTheSplash)
     for (const auto& row : rows) {
         SetUp();
         if (row.codePage932)
-            UseCodePage932();
+            SimUseCodePage932();
         if (!row.folder.empty())
             gSim.currentDirectory = row.folder;
         gSim.wideDirectory = row.wide;
@@ -72,12 +72,12 @@ TEST_F(Splash, TheWorkerRecordsItsFolderAndClosesTheSplash)
         gSim.messagesBeforeWorker = row.messages;
         gSim.threadsCanStart = row.threads;
         GiveInstallPath("C:\\Earlier\\");
-        const SimWorld before = gSim;
+        const std::string folderBefore = gSim.currentDirectory;
         RunSplash(GetModuleHandleA(NULL));
         EXPECT_EQ(InstallRecord(), row.record.empty() ? "C:\\Earlier\\" : row.record) << row.name;
         if (row.record.empty()) {
-            EXPECT_EQ(gSim.currentDirectory, before.currentDirectory) << row.name;
-            EXPECT_EQ(gSim.wideDirectory, before.wideDirectory) << row.name;
+            EXPECT_EQ(gSim.currentDirectory, folderBefore) << row.name;
+            EXPECT_EQ(gSim.wideDirectory, row.wide) << row.name;
         } else {
             std::string current = row.record;
             if (current.size() > 3)
@@ -92,7 +92,7 @@ TEST_F(Splash, TheWorkerRecordsItsFolderAndClosesTheSplash)
         EXPECT_EQ(SimFindValue(HKEY_CURRENT_USER, kInstallKey, kInstallValue)->type, REG_SZ);
         EXPECT_TRUE(gSim.dialogShown) << row.name;
         EXPECT_EQ(SimLogIndex("DialogBoxParamA hung"), std::string::npos) << row.name;
-        EXPECT_EQ(gSim.sleeps, row.threads ? std::vector<DWORD>{1} : std::vector<DWORD>{})
+        EXPECT_EQ(Pauses(), row.threads ? std::vector<DWORD>{1} : std::vector<DWORD>{})
             << row.name;
     }
 }

@@ -40,7 +40,7 @@ TEST_F(Tail, TheTailChoosesTheSplashThePauseOrNeither)
     for (const auto& row : rows) {
         SetUp();
         if (row.codePage932)
-            UseCodePage932();
+            SimUseCodePage932();
         GiveDirectX("4.09.00.0904");
         GiveInstallPath("C:\\Start\\");
         SimAddWindow("Program Manager");
@@ -51,7 +51,7 @@ TEST_F(Tail, TheTailChoosesTheSplashThePauseOrNeither)
         std::vector<DWORD> pauses = {10, 100};
         if (row.splash || row.pause)
             pauses.insert(pauses.begin(), 1);
-        EXPECT_EQ(gSim.sleeps, pauses) << row.name;
+        EXPECT_EQ(Pauses(), pauses) << row.name;
         EXPECT_EQ(Started(), std::vector<std::string>{std::string("C:\\Start\\") + kDriverChild})
             << row.name;
     }

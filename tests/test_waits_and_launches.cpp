@@ -52,7 +52,7 @@ TEST_F(Waits, EachBranchPollsForItsWindow)
         EXPECT_EQ(gSim.searches, row.searches) << row.name;
         std::vector<DWORD> pauses(row.pauses, row.directX ? 1 : 2);
         pauses.push_back(100);  // after the start
-        EXPECT_EQ(gSim.sleeps, pauses) << row.name;
+        EXPECT_EQ(Pauses(), pauses) << row.name;
         EXPECT_EQ(Started().size(), 1u) << row.name;
         // A run cut short while it polls has registered the driver installer all the same.
         if (row.directX)
@@ -141,7 +141,7 @@ TEST_F(Waits, TheShellWaitLooksForTheSystemsShellWindow)
             SimAddWindow(window.first, window.second);
         WaitForShell();
         EXPECT_EQ(gSim.searches, row.searches) << row.name;
-        EXPECT_EQ(gSim.sleeps, std::vector<DWORD>(row.pauses, 10)) << row.name;
+        EXPECT_EQ(Pauses(), std::vector<DWORD>(row.pauses, 10)) << row.name;
         EXPECT_EQ(gSim.modulesRead, row.read.empty() ? std::vector<std::string>{}
                                                      : std::vector<std::string>{row.read})
             << row.name;
@@ -194,7 +194,7 @@ TEST_F(Launches, EachStartsItsProgramFromItsFolder)
         std::vector<DWORD> pauses = {10};
         if (!row.folder.empty())
             pauses.push_back(100);
-        EXPECT_EQ(gSim.sleeps, pauses) << row.name;
+        EXPECT_EQ(Pauses(), pauses) << row.name;
         EXPECT_EQ(gSim.processes.size(), row.folder.empty() ? 0u : 1u) << row.name;
         for (const auto& child : gSim.processes) {
             EXPECT_EQ(child.commandLine, "") << row.name;

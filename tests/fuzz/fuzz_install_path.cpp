@@ -24,10 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
         return 0;
     FreshMachine();
     const bool directXBranch = (data[1] & 1) == 0;
-    if (data[1] & 2) {
-        gSim.codePage = 932;
-        gSim.leadBytes = {0x81, 0x9F, 0xE0, 0xFC};
-    }
+    if (data[1] & 2)
+        SimUseCodePage932();
     std::string record(reinterpret_cast<const char*>(data + 2), size - 2);
     SimSetValue(HKEY_CURRENT_USER, kInstallKey, kInstallValue, data[0], record);
     SimSetValue(HKEY_LOCAL_MACHINE, kDirectXKey, kDirectXValue, REG_SZ,

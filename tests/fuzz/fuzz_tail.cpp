@@ -10,10 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
     if (size == 0)
         return 0;
     FreshMachine();
-    if (data[0] & 1) {
-        gSim.codePage = 932;
-        gSim.leadBytes = {0x81, 0x9F, 0xE0, 0xFC};
-    }
+    if (data[0] & 1)
+        SimUseCodePage932();
     SimSetValue(HKEY_LOCAL_MACHINE, kDirectXKey, kDirectXValue, REG_SZ, "4.09.00.0904");
     SimAddWindow("Program Manager");
     std::string line(reinterpret_cast<const char*>(data + 1), size - 1);

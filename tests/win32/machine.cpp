@@ -11,6 +11,12 @@ void SimReset()
     gSim = SimWorld();
 }
 
+void SimUseCodePage932()
+{
+    gSim.codePage = 932;
+    gSim.leadBytes = {0x81, 0x9F, 0xE0, 0xFC};
+}
+
 bool SimSameText(const std::string& a, const std::string& b)
 {
     return strcasecmp(a.c_str(), b.c_str()) == 0;

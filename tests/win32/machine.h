@@ -101,7 +101,7 @@ struct SimWorld {
     bool threadsCanStart = true;
     std::vector<std::pair<UINT, WPARAM>> messagesBeforeWorker;  // sent while the worker waits
     std::function<void()> afterWorker;  // another process's doing, once the worker is done
-    bool dialogShown = false, dialogEnded = false, quitPosted = false, workerRan = false;
+    bool dialogShown = false, dialogEnded = false, quitPosted = false;
     INT_PTR dialogResult = 0;
     std::vector<std::pair<LPTHREAD_START_ROUTINE, LPVOID>> threads;  // started, not yet run
     std::deque<UINT> posted;  // messages posted to the dialog
@@ -110,7 +110,6 @@ struct SimWorld {
     std::vector<SimProcess> processes;
     std::vector<SimShellStart> shellStarts;
     DWORD lastError = 0;
-    std::vector<DWORD> sleeps;
     std::vector<std::string> log;
     bool exited = false;
     UINT exitCode = 0;
@@ -137,6 +136,7 @@ extern SimWorld gSim;
 struct SimProcessEnded {};
 
 void SimReset();
+void SimUseCodePage932();  // Japanese, whose lead bytes are 0x81-0x9F and 0xE0-0xFC
 void SimAddKey(HKEY root, const std::string& path, bool readOnly = false);
 void SimSetValue(HKEY root, const std::string& key, const std::string& name, DWORD type,
                  const std::string& bytes);

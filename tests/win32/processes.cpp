@@ -52,7 +52,6 @@ HANDLE CreateThread(void*, size_t, LPTHREAD_START_ROUTINE routine, LPVOID parame
 
 void Sleep(DWORD milliseconds)
 {
-    gSim.sleeps.push_back(milliseconds);
     SimLog("Sleep " + std::to_string(milliseconds));
 }
 
@@ -104,10 +103,8 @@ INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR templateName, HWND owner, DLGPROC proc
         if (Deliver(procedure, message.first, message.second))
             return gSim.dialogResult;
     }
-    for (const auto& thread : gSim.threads) {
-        gSim.workerRan = true;
+    for (const auto& thread : gSim.threads)
         thread.first(thread.second);
-    }
     gSim.threads.clear();
     if (gSim.afterWorker)
         gSim.afterWorker();

@@ -95,19 +95,14 @@ typedef struct {
     char szCSDVersion[128];
 } OSVERSIONINFOA;
 
-typedef struct {
-    DWORD dwOSVersionInfoSize;
-    DWORD dwMajorVersion;
-    DWORD dwMinorVersion;
-    DWORD dwBuildNumber;
-    DWORD dwPlatformId;
-    char szCSDVersion[128];
+// The basic record, and after it what NT 4 SP6, 98 and later add.
+struct OSVERSIONINFOEXA : OSVERSIONINFOA {
     WORD wServicePackMajor;
     WORD wServicePackMinor;
     WORD wSuiteMask;
     BYTE wProductType;
     BYTE wReserved;
-} OSVERSIONINFOEXA;
+};
 
 typedef union {
     struct {
