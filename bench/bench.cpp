@@ -19,9 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/wine/wine_tools.h"
-
-static const char kShellTitle[] = "Launcher Test Shell";  // string 1 of the tests' progman.exe
+#include "tests/e2e/e2e_tools.h"
 
 static double Now()
 {
@@ -89,7 +87,7 @@ int main(int argc, char** argv)
     for (const char* floor : {"nothing.exe", "gui.exe", "starter.exe"})
         CopyFileA((floors + floor).c_str(), (folder + floor).c_str(), FALSE);
     SetString(HKEY_CURRENT_USER, kInstallKey, kInstallValue, folder);
-    HWND shell = CreateWindowExA(0, "STATIC", kShellTitle, WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
+    HWND shell = CreateWindowExA(0, "STATIC", TEST_SHELL_TITLE, WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
 
     // The pauses each scenario must make: the shell wait finds the shell in its first pass
     // and pauses 10 ms; the branch's poll ends at its first search; 100 ms after the start.

@@ -27,7 +27,7 @@ map_drive t "$state/work"
 memory=$(awk '/^MemTotal:/ { printf "%.0f", $2 / 1048576 }' /proc/meminfo)
 echo "$(nproc) cores, $memory GiB, $(uname -sr), $("$wine" --version) ($WINE_GENERATION)"
 xvfb-run -a -n "$XVFB_FIRST_DISPLAY" "$wine" "$build/bench/bench.exe" "Z:$build/launcher.exe" \
-    "Z:$build/bench/" "Z:$build/tests/wine/standin.exe" \
-    "Z:$build/tests/wine/progman.exe" 'T:\' "$runs" 2>/dev/null
+    "Z:$build/tests/e2e/" "Z:$build/tests/e2e/standin.exe" \
+    "Z:$build/tests/e2e/progman.exe" 'T:\' "$runs" 2>/dev/null
 "$wineserver" -k 2>/dev/null || true
 rm -rf "$WINEPREFIX"

@@ -27,6 +27,13 @@ case ${1:-} in
 esac
 
 source scripts/wine_prefix.sh
+# The keys, values and programs, as tests/contract.h names them for every test: a C++ string
+# there, one of Wine's reg arguments here.
+contract() { sed -n "s/^inline const char $1\[\] = \"\(.*\)\";\$/\1/p" tests/contract.h | sed 's/\\\\/\\/g'; }
+directx="HKLM\\$(contract kDirectXKey)" directx_value=$(contract kDirectXValue)
+record="HKCU\\$(contract kInstallKey)" record_value=$(contract kInstallValue)
+runonce="HKLM\\$(contract kRunOnceKey)" runonce_value=$(contract kRunOnceValue)
+setup=$(contract kSetupChild | tr '\\' /) driver=$(contract kDriverChild | tr '\\' /)
 # The shipped 32-bit program on 64-bit Windows, as most people run it today, seeing the
 # 32-bit view of HKLM\Software; where this machine runs no 32-bit code, the 64-bit build.
 use_launcher_build
@@ -40,12 +47,12 @@ use_wine_prefix "$state" win64
 echo "Wine: $("$wine" --version 2>/dev/null), $WINE_GENERATION."
 folder="$state/install/Quaverline Device"
 rm -rf "$state/install"
-mkdir -p "$folder/DirectX/9.0" "$folder/PX_Drivers"
+mkdir -p "$folder/$(dirname "$setup")" "$folder/$(dirname "$driver")"
 map_drive t "$state/install"
-tools=$build/tests/wine
+tools=$build/tests/e2e
 cp "$build/launcher.exe" "$folder/launcher.exe"
-cp "$tools/standin.exe" "$folder/DirectX/9.0/dxsetup.exe"
-cp "$tools/standin.exe" "$folder/PX_Drivers/QuaverlineDrivers40.exe"
+cp "$tools/standin.exe" "$folder/$setup"
+cp "$tools/standin.exe" "$folder/$driver"
 
 # The registry as the launcher sees it.
 reg() { "$wine" reg "$@" $view >/dev/null 2>&1 || true; }
@@ -55,7 +62,7 @@ value() {  # the data of a registry value, or "(none)"
                           END { if (!found) print "(none)" }'
 }
 started() {  # which stand-in started, from where, how long after the launcher
-    local found=0 logs=("$folder/DirectX/9.0/dxsetup.exe.log" "$folder/PX_Drivers/QuaverlineDrivers40.exe.log")
+    local found=0 logs=("$folder/$setup.log" "$folder/$driver.log")
     # A stand-in records its start once its own start-up is over, which may be after the
     # launcher has ended (long after, on an emulated CPU): wait for a record, at most 30 s.
     for _ in $(seq 300); do
@@ -81,12 +88,12 @@ run() {  # run <title> <arguments> <the child expected> <the value it must leave
     echo
     echo "== $1"
     local version start code=0
-    version=$(value 'HKLM\Software\Microsoft\DirectX' Version)
+    version=$(value "$directx" "$directx_value")
     echo "  DirectX version:  $version"
     start=$(date +%s%3N)
     (cd "$folder" && "$wine" launcher.exe $2 2>/dev/null) || code=$?
-    echo "  install path:     $(value 'HKCU\SOFTWARE\Orvalent' QB62_INSTALL_PATH)"
-    echo "  RunOnce record:   $(value 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce' OV_INSTALLER)"
+    echo "  install path:     $(value "$record" "$record_value")"
+    echo "  RunOnce record:   $(value "$runonce" "$runonce_value")"
     started "$start"
     echo "  exit code:        $code$([ "$code" = 1 ] && echo " (the normal result: the launcher always exits with 1)")"
     if [ "$started_program" = "$3" ] && [ "$code" = 1 ] && [ "$(value "$5" "$6")" != "(none)" ]; then
@@ -97,19 +104,19 @@ run() {  # run <title> <arguments> <the child expected> <the value it must leave
 }
 
 "$wineserver" -k 2>/dev/null || true
-reg delete 'HKCU\SOFTWARE\Orvalent' /f
-reg delete 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce' /v OV_INSTALLER /f
-reg add 'HKLM\Software\Microsoft\DirectX' /v Version /d 4.09.00.0904 /f
+reg delete "$record" /f
+reg delete "$runonce" /v "$runonce_value" /f
+reg add "$directx" /v "$directx_value" /d 4.09.00.0904 /f
 echo "launcher.exe as Windows' file properties show it:"
 "$wine" "$tools/e2e.exe" --version-info 'T:\Quaverline Device\launcher.exe' 2>/dev/null |
     tr -d '\r' | sed 's/^/  /'
 echo "The demo install folder is T:\\Quaverline Device\\ (that is $folder)."
 run "First run, no arguments: splash, install path recorded; 4.09.00.0904 is newer than 4.08.00.0400, so the driver branch" "" \
-    QuaverlineDrivers40.exe "the driver branch" 'HKCU\SOFTWARE\Orvalent' QB62_INSTALL_PATH
-reg add 'HKLM\Software\Microsoft\DirectX' /v Version /d 4.08.00.0400 /f
+    "${driver##*/}" "the driver branch" "$record" "$record_value"
+reg add "$directx" /v "$directx_value" /d 4.08.00.0400 /f
 run "Run with the argument 1 and DirectX 4.08.00.0400: not newer, so the DirectX branch" "1" \
-    dxsetup.exe "the DirectX branch" 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce' OV_INSTALLER
-reg add 'HKLM\Software\Microsoft\DirectX' /v Version /d 4.09.00.0904 /f
+    "${setup##*/}" "the DirectX branch" "$runonce" "$runonce_value"
+reg add "$directx" /v "$directx_value" /d 4.09.00.0904 /f
 "$wineserver" -k 2>/dev/null || true
 
 "$wine" "$tools/e2e.exe" --splash-picture \

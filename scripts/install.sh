@@ -5,7 +5,8 @@
 # tools (for the MSVC branch's build), and for signing a release osslsigncode and openssl,
 # with OpenSSL's PKCS#11 engine for a token's key and SoftHSM2 for the tests' token; Debian's
 # python3-cryptography (the release tools read a certificate's key usages with it) and
-# python3-pefile (the tests read the built file's headers and resources with it); debootstrap.
+# python3-pefile (the tests read the built file's headers and resources with it); debootstrap;
+# zip for the kit (scripts/kit.sh), and unzip and xmllint (libxml2-utils) for its test.
 # osslsigncode must be 2.9 or later for the signing test, which plays its own time-stamping
 # authority; where the release has an older one (Debian 12 has
 # 2.5, which sign.sh itself is content with), 2.9 comes from the backports suite as qemu does.
@@ -37,8 +38,8 @@
 #
 # With --build-only it installs what building, signing and verifying a release needs, and
 # stops there: CMake, make, git, the i686 MinGW-w64 compiler and binutils, openssl,
-# osslsigncode (the release's own), OpenSSL's PKCS#11 engine, python3-cryptography and the
-# system's roots; no Wine, no chroot, no emulator, nothing for the tests.
+# osslsigncode (the release's own), OpenSSL's PKCS#11 engine, python3-cryptography, the
+# system's roots and zip (for the kit); no Wine, no chroot, no emulator, nothing for the tests.
 #
 # What it changes on a machine, and leaves so: the packages above (the names of those it
 # installed are kept in /var/lib/launcher-tests/added-packages); where the kernel refuses
@@ -84,7 +85,7 @@ apt_install() {
 }
 
 build_only=(cmake make git g++-mingw-w64-i686 binutils-mingw-w64-i686 openssl osslsigncode
-            libengine-pkcs11-openssl python3 python3-cryptography ca-certificates)
+            libengine-pkcs11-openssl python3 python3-cryptography ca-certificates zip)
 need=()
 if [ "${1:-}" = --build-only ]; then
     for package in "${build_only[@]}"; do
@@ -97,7 +98,7 @@ for package in cmake g++ make libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64
                g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 imagemagick \
                clang libclang-rt-14-dev clang-tools-14 lld-14 llvm-14 python3 libc6-i386 \
                openssl osslsigncode softhsm2 libengine-pkcs11-openssl \
-               python3-cryptography python3-pefile debootstrap; do
+               python3-cryptography python3-pefile debootstrap zip unzip libxml2-utils; do
     have "$package" || need+=("$package")
 done
 if [ ${#need[@]} -gt 0 ]; then

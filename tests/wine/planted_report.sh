@@ -2,7 +2,7 @@
 # Reports one planted-module case of the Wine suites of one Wine as a test of its own: passed
 # where every suite that ran it proved it, skipped (77) where a suite's control loaded no
 # planted DLL either, so that the case proved nothing there, or where no suite ran it here.
-# Reads the lines "planted case <key>: ..." that tests/wine/e2e.cpp printed into each suite's
+# Reads the lines "planted case <key>: ..." that tests/e2e/e2e.cpp printed into each suite's
 # log (run_e2e.sh keeps it as <state folder>/e2e-<system>.log).
 # Usage: planted_report.sh <case key> <state folder of a suite>...
 set -euo pipefail

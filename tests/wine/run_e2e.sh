@@ -89,8 +89,8 @@ map_drive t "$state/work"
 map_drive r "$state/root"
 
 status=0
-xvfb-run -a -n "${XVFB_FIRST_DISPLAY:-99}" -s "-screen 0 1024x768x24" "$wine" "$build/tests/wine/e2e.exe" "${options[@]}" \
-    "Z:$launcher" "Z:$shipped/launcher.exe" "Z:$build/tests/wine/" 'T:\' 'R:\' \
+xvfb-run -a -n "${XVFB_FIRST_DISPLAY:-99}" -s "-screen 0 1024x768x24" "$wine" "$build/tests/e2e/e2e.exe" --wine "${options[@]}" \
+    "Z:$launcher" "Z:$shipped/launcher.exe" "Z:$build/tests/e2e/" 'T:\' 'R:\' \
     "Z:$picture" | tee -a "$log.partial" || status=$?
 mv -f "$log.partial" "$log"
 "$wineserver" -k 2>/dev/null || true

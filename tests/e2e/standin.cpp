@@ -5,7 +5,7 @@
 
 #include <stdio.h>
 
-#include "tests/wine/wine_tools.h"
+#include "tests/e2e/e2e_tools.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {

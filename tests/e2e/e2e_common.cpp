@@ -1,4 +1,4 @@
-// The helpers that every subject's cases share (tests/wine/e2e.h).
+// The helpers that every subject's cases share (tests/e2e/e2e.h).
 #include <windows.h>
 
 #include <stdio.h>
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/wine/e2e.h"
+#include "tests/e2e/e2e.h"
 
 // ---- registry ------------------------------------------------------------------------
 
@@ -35,31 +35,6 @@ std::string GetString(HKEY root, const char* key, const char* name, REGSAM view)
 }
 
 
-// Windows Vista to 11 have no progman.exe, and their desktop's window is titled "Program
-// Manager". Earlier ones, and the version this Wine gives by default, have the tests' own
-// progman.exe, whose string 1 titles the shell's window.
-static bool WithoutProgman(const char* version)
-{
-    return version && (strcmp(version, "win7") == 0 || strcmp(version, "win10") == 0);
-}
-
-static const char* ShellTitle(const char* version)
-{
-    return WithoutProgman(version) ? kDesktopTitle : kShellTitle;
-}
-
-// The Windows version the launcher sees, with the shell module and the shell's window title
-// that go with it.
-void SetWindowsVersion(const char* version)
-{
-    if (version)
-        SetString(HKEY_CURRENT_USER, kAppDefaults, "Version", version);
-    else
-        DeleteValue(HKEY_CURRENT_USER, kAppDefaults, "Version");
-    InstallShellModule(WithoutProgman(version) ? "" : gTools + "progman.exe");
-    SetWindowTextA(gShellWindow, ShellTitle(version));
-}
-
 // ---- the install folder and the runs -------------------------------------------------
 
 void LayOut(const std::string& folder)
@@ -76,12 +51,11 @@ double Milliseconds(long long from, long long to)
 
 
 
-// Starts the launcher and waits for it and for every process it started. It runs from the
-// start folder, which is also its working directory: the install folder unless a case says
-// otherwise.
-Run RunLauncherFrom(const std::wstring& from, const char* arguments)
+// Starts a program from a folder, which is also its working directory, and waits for it and
+// for every process it started. The folder may be one whose name the ANSI code page cannot
+// show.
+Run RunProgramFrom(const std::wstring& program, const std::wstring& from, const char* arguments)
 {
-    std::wstring program = from + L"launcher.exe";
     PROCESS_INFORMATION process = {};
     Run run = {0xDEADBEEF, 0, 0, 0, FileTimeNow()};
     LARGE_INTEGER now;
@@ -101,9 +75,15 @@ Run RunLauncherFrom(const std::wstring& from, const char* arguments)
     run.exited = FileTimeValue(exited);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
-    CHECK(WaitForJob(job, kChildrenTimeoutMs), "what the launcher started still runs after %lu ms",
-          kChildrenTimeoutMs);
+    CHECK(WaitForJob(job, kChildrenTimeoutMs), "what %ls started still runs after %lu ms",
+          program.c_str(), kChildrenTimeoutMs);
     return run;
+}
+
+// The launcher, from the start folder: the install folder unless a case says otherwise.
+Run RunLauncherFrom(const std::wstring& from, const char* arguments)
+{
+    return RunProgramFrom(from + L"launcher.exe", from, arguments);
 }
 
 Run RunLauncher(const std::string& folder, const char* arguments, const std::string& startFolder)
@@ -117,11 +97,6 @@ Run RunLauncher(const std::string& folder, const char* arguments, const std::str
 bool EmptyCommandLine(const ChildStart& child)
 {
     return child.commandLine.empty() || child.commandLine == "\"" + child.self + "\"";
-}
-
-HWND TopLevelWindow(const char* title)
-{
-    return CreateWindowExA(0, "STATIC", title, WS_POPUP, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
 }
 
 // Starts the launcher in `folder` and returns the one child it started, checking the exit
@@ -185,7 +160,27 @@ double Fastest(double a, double b)
     return std::isnan(a) || b < a ? b : a;
 }
 
-// The lines that the tests' DLL (tests/wine/planted.cpp) wrote into "<its path>.log": the
+// The fastest of several starts of the driver installer's stand-in by the floor program,
+// from the install folder: what starting the child costs here without any wait, measured in
+// the same run as the launcher's starts that are judged against it.
+double FloorChildDelay(const std::string& folder)
+{
+    LayOut(folder);
+    CopyFileA((gTools + "starter.exe").c_str(), (folder + "starter.exe").c_str(), FALSE);
+    double fastest = NAN;
+    for (int i = 0; i < kRunsPerTimingCase; ++i) {
+        DeleteFileA((folder + kDriverChild + ".log").c_str());
+        Run run = RunProgramFrom(Widen(folder + "starter.exe"), Widen(folder), "");
+        std::vector<ChildStart> starts = ChildStarts(folder + kDriverChild);
+        CHECK(starts.size() == 1, "the floor started the driver installer %zu times",
+              starts.size());
+        if (!starts.empty())
+            fastest = Fastest(fastest, ChildDelay(run, starts[0]));
+    }
+    return fastest;
+}
+
+// The lines that the tests' DLL (tests/e2e/planted.cpp) wrote into "<its path>.log": the
 // programs it was loaded into, and its detaches.
 std::vector<std::string> DllLog(const std::string& dll)
 {

@@ -1,4 +1,4 @@
-// What the programs that run beside the launcher under Wine share: the registry values they
+// What the programs that run beside the launcher (on Windows or under Wine) share: the registry values they
 // set, the install folder they lay out, how they start the launcher and wait for what it
 // started, and the record each stand-in child leaves of how it was started
 // ("<created>|<own path>|<folder>|<command line>" per start, in "<path>.log").
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/contract.h"
+#include "tests/e2e/shell_titles.h"
 
 inline unsigned long long FileTimeValue(const FILETIME& time)
 {
@@ -45,13 +46,20 @@ inline void SetString(HKEY root, const char* key, const char* name, const std::s
     SetValue(root, key, name, REG_SZ, std::string(value.c_str(), value.size() + 1), view);
 }
 
+// Every folder along a path that ends in a backslash.
+inline void MakeFolders(const std::string& path)
+{
+    for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
+        CreateDirectoryA(path.substr(0, at).c_str(), NULL);
+}
+
 // An install folder as the driver package lays it out, with stand-ins for both children and
 // the launcher.
 inline void LayOutInstallFolder(const std::string& folder, const std::string& launcher,
                                 const std::string& standin)
 {
-    for (const char* sub : {"", "DirectX", "DirectX\\9.0", "PX_Drivers"})
-        CreateDirectoryA((folder + sub).c_str(), NULL);
+    for (const char* sub : {kDriverFolder, kSetupFolder})
+        MakeFolders(folder + sub);
     for (const char* child : {kDriverChild, kSetupChild}) {
         CopyFileA(standin.c_str(), (folder + child).c_str(), FALSE);
         DeleteFileA((folder + child + ".log").c_str());
@@ -90,12 +98,19 @@ inline std::wstring Widen(const std::string& text)
 }
 
 // Starts a program in a job of its own: every process it starts joins the job, so that
-// WaitForJob can wait for them all. Returns the job, or NULL when nothing started. The
-// folder may be one whose name the ANSI code page cannot show.
+// WaitForJob can wait for them all, and all end when the job is closed (this program too
+// may be ended at any moment, and nothing of a run may outlive it). No crash dialog waits
+// for an answer. Returns the job, or NULL when nothing started. The folder may be one whose
+// name the ANSI code page cannot show.
 inline HANDLE StartInJob(const std::wstring& program, std::wstring commandLine,
                          const std::wstring& folder, PROCESS_INFORMATION* process)
 {
     HANDLE job = CreateJobObjectA(NULL, NULL);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
+    if (job)
+        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     if (job && CreateProcessW(program.c_str(), &commandLine[0], NULL, NULL, FALSE,

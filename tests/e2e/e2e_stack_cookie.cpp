@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/wine/e2e.h"
+#include "tests/e2e/e2e.h"
 
 // ---- the stack cookie ------------------------------------------------------------------
 
@@ -44,7 +44,7 @@ static int Detaches(const std::string& probe)
 void AnOverrunStackEndsTheProcess()
 {
     gCase = "the stack cookie";
-    std::string built = gLauncher.substr(0, gLauncher.find_last_of("\\/") + 1) + "stack_smash.exe";
+    const std::string& built = gStackSmash;
     CHECK(GetFileAttributesA(built.c_str()) != INVALID_FILE_ATTRIBUTES, "no %s", built.c_str());
     std::string folder = gWork + "smash\\", program = folder + "stack_smash.exe";
     std::string probe = folder + "detach_probe.dll";

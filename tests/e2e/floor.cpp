@@ -5,8 +5,9 @@
 //                first one, about 28 ms here), starts the driver installer's stand-in as the
 //                launcher does, and exits without any pause.
 #include "platform/win32.h"
+#include "tests/contract.h"
 
-#if defined(BENCH_GUI) || defined(BENCH_STARTER)
+#if defined(FLOOR_GUI) || defined(FLOOR_STARTER)
 static BOOL CALLBACK NoWindow(HWND, LPARAM)
 {
     return FALSE;
@@ -15,11 +16,11 @@ static BOOL CALLBACK NoWindow(HWND, LPARAM)
 
 extern "C" void WINAPI NothingStart(void)
 {
-#if defined(BENCH_GUI)
+#if defined(FLOOR_GUI)
     if (GetCommandLineA()[0] == '\0')  // never true: it only keeps user32 imported
         EnumWindows(NoWindow, 0);
 #endif
-#if defined(BENCH_STARTER)
+#if defined(FLOOR_STARTER)
     EnumWindows(NoWindow, 0);
     static char emptyCommandLine[1] = "";
     STARTUPINFOA startup = {};
@@ -27,8 +28,8 @@ extern "C" void WINAPI NothingStart(void)
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process = {};
-    CreateProcessA("PX_Drivers\\QuaverlineDrivers40.exe", emptyCommandLine, NULL, NULL, FALSE, 0,
-                   NULL, "PX_Drivers\\", &startup, &process);
+    CreateProcessA(kDriverChild, emptyCommandLine, NULL, NULL, FALSE, 0, NULL, kDriverFolder,
+                   &startup, &process);
 #endif
     ExitProcess(0);
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/wine/e2e.h"
+#include "tests/e2e/e2e.h"
 
 void AFirstRunRecordsItsFolder()
 {
@@ -19,6 +19,10 @@ void AFirstRunRecordsItsFolder()
     SetString(HKEY_LOCAL_MACHINE, kDirectXKey, kDirectXValue, "4.09.00.0904");
     for (const auto& c : cases) {
         gCase = c.name;
+        if (c.folder.empty()) {
+            SkipRow(c.name, "no drive could be made whose root is a folder of the kit's own");
+            continue;
+        }
         LayOut(c.folder);
         SetString(HKEY_CURRENT_USER, kInstallKey, kInstallValue, "C:\\elsewhere\\");
         ChildStart start = RunAndExpectChild(c.folder, "", kDriverChild);
@@ -31,9 +35,9 @@ void AFirstRunRecordsItsFolder()
 // A first run starts a child only from the folder it recorded, and records only a folder it
 // can name exactly. Named in Unicode, a folder whose letters the ANSI code page lacks reads
 // through GetCurrentDirectoryA as a look-alike ("Łukasz" as "Lukasz", two fullwidth full
-// stops as ".."); a folder that cannot be recorded leaves an older record behind; and another
-// program of the user may rewrite the record the moment the worker has written it. None of
-// them may start a child, from anywhere.
+// stops as ".." in code page 1252); a folder that cannot be recorded leaves an older record
+// behind; and another program of the user may rewrite the record the moment the worker has
+// written it. None of them may start a child, from anywhere.
 struct Rewrite {
     HANDLE changed, runOver;
     std::string to;
@@ -63,18 +67,25 @@ void AFirstRunStartsNothingFromAFolderItCannotRecord()
         const char* version;
         std::string olderRecord, rewrittenTo;  // rewrittenTo empty: nobody rewrites it
         std::vector<std::string> installFolders;  // where a child would be started from
+        bool codePage1252;  // its name reads as a look-alike, or not at all, in code page 1252
     } cases[] = {
         {"a first run from \u0141ukasz, a Lukasz beside it", wideUnicode + L"\x0141ukasz\\",
-         "4.09.00.0904", "C:\\elsewhere\\", "", {unicode + "Lukasz\\"}},
+         "4.09.00.0904", "C:\\elsewhere\\", "", {unicode + "Lukasz\\"}, true},
         {"a first run from a folder named with two fullwidth full stops",
-         wideUnicode + L"\xFF0E\xFF0E\\", "4.09.00.0904", "C:\\elsewhere\\", "", {gWork, unicode}},
+         wideUnicode + L"\xFF0E\xFF0E\\", "4.09.00.0904", "C:\\elsewhere\\", "", {gWork, unicode},
+         true},
         {"a first run from a folder code page 1252 cannot show, an older record",
-         wideUnicode + L"\x4E2D\\", "4.08.00.0400", a, "", {a}},
+         wideUnicode + L"\x4E2D\\", "4.08.00.0400", a, "", {a}, true},
         {"a first run whose record is rewritten once the worker has written it", Widen(a),
-         "4.08.00.0400", "C:\\elsewhere\\", b, {a, b}},
+         "4.08.00.0400", "C:\\elsewhere\\", b, {a, b}, false},
     };
     for (const auto& c : cases) {
         gCase = c.name;
+        if (c.codePage1252 && GetACP() != 1252) {
+            SkipRow(c.name, "a name written for code page 1252; this system's ANSI code page is " +
+                                std::to_string(GetACP()));
+            continue;
+        }
         for (const std::string& folder : c.installFolders)
             LayOut(folder);
         CreateDirectoryW(wideUnicode.c_str(), NULL);
@@ -128,6 +139,11 @@ void AFirstRunStartsNothingFromAFolderItCannotRecord()
 void AFirstRunFromAFolderEndingInATrailByteRecordsItsSeparator()
 {
     gCase = "first run from a folder ending in \x95\x5C, code page 932";
+    if (!gWineSuite && GetACP() != 932) {
+        SkipRow("a folder ending in a trail byte 0x5C", "only a system whose ANSI code page is 932 "
+                "shows it; this one's is " + std::to_string(GetACP()));
+        return;
+    }
     CHECK(GetACP() == 932, "the ANSI code page is %u", GetACP());
     std::string folder = gWork + "Dev\x95\x5C";
     LayOut(folder + "\\");
