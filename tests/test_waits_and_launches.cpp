@@ -112,7 +112,7 @@ TEST_F(Waits, TheShellWaitLooksForTheSystemsShellWindow)
         {"no progman.exe: the desktop's window", kWindowsXP, {},
          {{"Some window", 1}, {"Program Manager", 30}}, 30, 30, ""},
         {"no string 1: the desktop's window", kWindowsXP, {{system, ""}},
-         {{"Program Manager", 2}}, 2, 2, system},
+         {{"Some window", 1}, {"Program Manager", 2}}, 2, 2, system},
         {"the Windows folder's", kWindowsXP, {{windows, "Shell Title"}}, {{"Shell Title", 2}},
          2, 2, windows},
         {"the system folder's before the Windows folder's", kWindowsXP,
