@@ -4,7 +4,7 @@
 // cases run in a Wine suite, which plays every Windows version in a prefix of its own, and in
 // the kit, on the system as it is (a real Windows, or Wine left at its defaults).
 //
-//   e2e --wine [--wow64 | --code-page-932 | --first-run] <launcher to run>
+//   e2e --wine [--wow64 | --code-page-932 | --signed] <launcher to run>
 //       <32-bit launcher.exe> <tools folder> <work drive> <root drive> <picture>
 //   e2e --kit [--yes] <kit's programs folder> <results folder>
 //   e2e --case <key> <launcher.exe> <tools folder> <work folder> <root drive or -> <picture>
@@ -15,7 +15,7 @@
 // It is built for the launcher's architecture, so its registry view is the launcher's.
 // --wine: a Wine suite (tests/wine/run_e2e.sh); --wow64: the 32-bit launcher in a 64-bit
 // prefix; --code-page-932: only the first run from a folder ending in a double-byte
-// character; --first-run: only the first runs. --kit: every case, each in a process of its
+// character; --signed: only the first runs and the signature. --kit: every case, each in a process of its
 // own (--case), with a report and the machine put back as it was (e2e_kit.cpp). --sandbox:
 // writes the kit's configuration for Windows Sandbox, which names folders by full path.
 #include <windows.h>
@@ -71,7 +71,7 @@ static int Tally()
 
 static int Usage()
 {
-    printf("usage: e2e --wine [--wow64 | --code-page-932 | --first-run] <launcher> <launcher32> "
+    printf("usage: e2e --wine [--wow64 | --code-page-932 | --signed] <launcher> <launcher32> "
            "<tools\\> <work\\> <root\\> <picture.bmp>\n"
            "       e2e --kit [--yes] <kit's programs\\> <results\\>\n"
            "       e2e --case <key> <launcher> <tools\\> <work\\> <root\\ or -> <picture.bmp>\n"
@@ -106,11 +106,11 @@ static int WineMain(int argc, char** argv)
         return 2;
     }
     gWineSuite = true;
-    bool wow64 = false, codePage932 = false, firstRun = false;
+    bool wow64 = false, codePage932 = false, signed_ = false;
     for (; argc > 1 && strncmp(argv[1], "--", 2) == 0; --argc, ++argv) {
         wow64 |= strcmp(argv[1], "--wow64") == 0;
         codePage932 |= strcmp(argv[1], "--code-page-932") == 0;
-        firstRun |= strcmp(argv[1], "--first-run") == 0;
+        signed_ |= strcmp(argv[1], "--signed") == 0;
     }
     if (argc != 7)
         return Usage();
@@ -128,9 +128,13 @@ static int WineMain(int argc, char** argv)
     gCase = "the driver's own architecture";
     CHECK(!underWow64 == !wow64, "under WoW64: %d", underWow64);
     UseWindowsVersion(NULL);
-    if (codePage932 || firstRun) {
-        (codePage932 ? AFirstRunFromAFolderEndingInATrailByteRecordsItsSeparator
-                     : AFirstRunRecordsItsFolder)();
+    if (codePage932) {
+        AFirstRunFromAFolderEndingInATrailByteRecordsItsSeparator();
+        return Tally();
+    }
+    if (signed_) {
+        AFirstRunRecordsItsFolder();
+        WindowsTrustsTheSignature();
         return Tally();
     }
     for (const Case& c : kCases) {

@@ -403,7 +403,7 @@ void WindowsTrustsTheSignature()
 {
     gCase = "the signature";
     std::string signer;
-    long result = VerifySignature(Widen(gLauncher32), &signer);
+    long result = VerifySignature(Widen(gLauncher), &signer);
     if (result == TRUST_E_NOSIGNATURE) {
         SkipRow(gCase, "launcher.exe is not signed (scripts/kit.sh --launcher <a signed "
                        "launcher.exe> makes a kit of a signed one)");

@@ -11,7 +11,8 @@
 #                   build/msvc/launcher.exe, the MSVC branch built with clang-cl and
 #                   lld-link, in a 32-bit prefix; its own resources are read too
 #   signed          the signed launcher.exe that tests/check_signing.sh left (the fourth
-#                   argument) under WoW64: first runs that start a child and exit 1
+#                   argument) under WoW64: first runs that start a child and exit 1, and its
+#                   signature as WinVerifyTrust judges it
 # The helpers (driver, stand-ins, shell module) are built for the launcher's own
 # architecture, so that they see the registry view it sees. A case this machine cannot run
 # exits 77, which CTest reports as skipped, with the reason. The state folder and the
@@ -66,7 +67,7 @@ case $case in
         launcher=$(realpath "$3")
         build_note="$launcher, signed, run $how_32bit"
         picture=$state/signed-splash.bmp  # the first runs draw no picture: none of another's
-        options=(--first-run) ;;
+        options=(--signed) ;;
     code-page-932)
         # Wine takes the ANSI code page from the locale: a Japanese one of our own.
         mkdir -p "$state/locale"
