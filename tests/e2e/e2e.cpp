@@ -121,12 +121,10 @@ static int WineMain(int argc, char** argv)
     gRoot = argv[5];
     gPicture = argv[6];
     gStackSmash = gLauncher.substr(0, gLauncher.find_last_of("\\/") + 1) + "stack_smash.exe";
-    BOOL underWow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &underWow64);
     printf("driver: %d-bit%s\n", static_cast<int>(sizeof(void*) * 8),
-           underWow64 ? ", under WoW64" : "");
+           UnderWow64() ? ", under WoW64" : "");
     gCase = "the driver's own architecture";
-    CHECK(!underWow64 == !wow64, "under WoW64: %d", underWow64);
+    CHECK(UnderWow64() == wow64, "under WoW64: %d", UnderWow64());
     UseWindowsVersion(NULL);
     if (codePage932) {
         AFirstRunFromAFolderEndingInATrailByteRecordsItsSeparator();

@@ -47,6 +47,8 @@ inline std::string gLauncher, gLauncher32, gTools, gStackSmash, gWork, gRoot, gP
 // values that the kit's journal puts back.
 inline bool gWineSuite;
 bool UnderWine();
+bool UnderWow64();
+OSVERSIONINFOEXW SystemVersion();  // as the system reports itself: no compatibility value
 // "" where the launcher now runs as that version (Wine's name for it: "win95" ... "win10"),
 // or why not; NULL is the system's own.
 std::string UseWindowsVersion(const char* version);

@@ -108,9 +108,7 @@ void TheRunOnceRecordRunsTheDriverInstallerAtTheNextLogon()
 // count, and gets none of the launcher's. HKCU\\Software is one for both.
 void UnderWow64EachValueIsInThe32BitView()
 {
-    BOOL underWow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &underWow64);
-    if (!underWow64) {
+    if (!UnderWow64()) {
         SkipRow("the registry views", "not under WoW64: a 32-bit Windows has one registry view");
         return;
     }

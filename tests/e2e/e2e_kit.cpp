@@ -167,16 +167,9 @@ static const Touched kTouched[] = {
      "Software\\Microsoft\\Windows\\CurrentVersion\\WinTrust"},
 };
 
-static bool Wow64()
-{
-    BOOL underWow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &underWow64);
-    return underWow64 != FALSE;
-}
-
 static std::vector<REGSAM> Views()
 {
-    return Wow64() ? std::vector<REGSAM>{KEY_WOW64_32KEY, KEY_WOW64_64KEY} : std::vector<REGSAM>{0};
+    return UnderWow64() ? std::vector<REGSAM>{KEY_WOW64_32KEY, KEY_WOW64_64KEY} : std::vector<REGSAM>{0};
 }
 
 static const Touched* FindTouched(const std::string& root, const std::string& key,
@@ -462,13 +455,8 @@ static Lines Environment(const Places& places, const std::wstring& kit, const st
 {
     Lines lines;
     const char kCurrentVersion[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
-    REGSAM view = Wow64() ? KEY_WOW64_64KEY : 0;
-    typedef LONG(WINAPI * RtlGetVersionFunction)(OSVERSIONINFOEXW*);
-    OSVERSIONINFOEXW version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    if (auto get = reinterpret_cast<RtlGetVersionFunction>(reinterpret_cast<void (*)()>(
-            GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetVersion"))))
-        get(&version);
+    REGSAM view = UnderWow64() ? KEY_WOW64_64KEY : 0;
+    OSVERSIONINFOEXW version = SystemVersion();
     std::string release = RegistryText(kCurrentVersion, "DisplayVersion", view);
     if (release.empty())
         release = RegistryText(kCurrentVersion, "CSDVersion", view);
@@ -486,7 +474,7 @@ static Lines Environment(const Places& places, const std::wstring& kit, const st
     lines.push_back({"under Wine", wine ? std::string("yes, Wine ") + wine() + ": not a real "
                                               "Windows"
                                         : "no"});
-    lines.push_back({"architecture", Wow64() ? "64-bit Windows; the kit's 32-bit programs under "
+    lines.push_back({"architecture", UnderWow64() ? "64-bit Windows; the kit's 32-bit programs under "
                                                "WoW64"
                                              : "32-bit Windows (or the kit's programs are "
                                                "native to it)"});
@@ -717,7 +705,7 @@ static bool AskFirst(const Places& places)
            "anything it saves, in the results folder's journal.txt, and at its end puts back:\n");
     for (const Touched& t : kTouched)
         printf("  %s\\%s \"%s\"%s\n", t.rootName, t.key, t.value,
-               Wow64() && t.root == HKEY_LOCAL_MACHINE ? " (32- and 64-bit views)" : "");
+               UnderWow64() && t.root == HKEY_LOCAL_MACHINE ? " (32- and 64-bit views)" : "");
     printf("and it makes the folder %ls%s, removed at its end.\n", places.work.c_str(),
            places.root.empty() ? "" : " and a drive letter for it");
     printf("Go on? Type y and Enter: ");

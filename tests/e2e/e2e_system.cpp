@@ -48,7 +48,14 @@ static const Windows* Named(const char* name)
     return NULL;
 }
 
-static OSVERSIONINFOEXW SystemVersion()
+bool UnderWow64()
+{
+    BOOL underWow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &underWow64);
+    return underWow64 != FALSE;
+}
+
+OSVERSIONINFOEXW SystemVersion()
 {
     typedef LONG(WINAPI * RtlGetVersionFunction)(OSVERSIONINFOEXW*);
     OSVERSIONINFOEXW version = {};
