@@ -92,6 +92,7 @@ if [ "${1:-}" = --build-only ]; then
         have "$package" || need+=("$package")
     done
     [ ${#need[@]} -eq 0 ] || { apt_update; apt_install "${need[@]}"; }
+    echo "install.sh --build-only: done: what building, signing and verifying a release need is installed"
     exit
 fi
 for package in cmake g++ make libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 \
