@@ -87,11 +87,18 @@ done
 chmod +x shim/*
 export PATH=$state/shim:$PATH
 url=(--url https://www.example.com/drivers)
-sign() { "$release/sign.sh" --commit HEAD "${url[@]}" --ca-file ca.pem "$@" > log 2>&1; }
-verdict() { "$release/verify-release.sh" "$1/launcher.exe" --signer-cert "$1/release.pem" --ca-file ca.pem "${@:2}" > log 2>&1; }
+sign() { "$tools/sign.sh" --commit HEAD "${url[@]}" --ca-file ca.pem "$@" > log 2>&1; }
+verdict() { "$tools/verify-release.sh" "$1/launcher.exe" --signer-cert "$1/release.pem" --ca-file ca.pem "${@:2}" > log 2>&1; }
 
 # ---- every way of signing gives a release that verify-release.sh proves ------------------------
 "$release/build_commit.sh" HEAD tree > log 2>&1 || fail "build_commit.sh HEAD"
+# HEAD is built once, above: most rows sign and prove with the tools under test in a clone whose
+# build_commit.sh hands out that build for HEAD (and builds any other commit); the rows on what
+# reaches a build run the tools as they are.
+git clone -q "$repository" once && git -C once checkout -q --detach "$head" && cp "$release"/* once/release/
+printf '#!/bin/sh\n[ "$1" = %s ] || exec %q "$@"\nmkdir -m 755 "$2" && cp -r %q "$2/"\n' \
+    "$head" "$release/build_commit.sh" "$state/tree/build" > once/release/build_commit.sh && chmod +x once/release/build_commit.sh
+tools=$state/once/release
 osslsigncode sign -certs signer.pem -key signer.key -h sha256 -TSA-certs tsa-chain.pem -TSA-key tsa.key \
     -TSA-time "$(date +%s)" -in tree/build/win32/launcher.exe -out elsewhere.exe > /dev/null 2>&1
 token=(--cert signer.pem --pkcs11-module /usr/lib/softhsm/libsofthsm2.so
@@ -121,9 +128,9 @@ token|:|"${token[@]}" --password-file pin
 elsewhere|:|"${token[@]}" --password-env TOKEN_PIN --signed elsewhere.exe --tsa-ca-file ca.pem
 a certificate naming a CRL no one answers|:|--cert signer-cdp.pem --key signer.key
 an unauthenticated blob|:|"${token[@]}" --password-env TOKEN_PIN --signed blob.exe --tsa-ca-file ca.pem
-the caller's CPATH, MAKEFLAGS, compiler launcher and PATH|export CPATH=$PWD/evil MAKEFLAGS=CXX_FLAGS=-O0 CMAKE_CXX_COMPILER_LAUNCHER=$PWD/evil/bin/i686-w64-mingw32-g++ PATH=$PWD/evil/bin:$PATH|--pkcs12 signer.p12 --password-file password
+the caller's CPATH, MAKEFLAGS, compiler launcher and PATH, proven against a clean build|tools=$release && export CPATH=$PWD/evil MAKEFLAGS=CXX_FLAGS=-O0 CMAKE_CXX_COMPILER_LAUNCHER=$PWD/evil/bin/i686-w64-mingw32-g++ PATH=$PWD/evil/bin:$PATH|--pkcs12 signer.p12 --password-file password
 EOF
-bash -x "$release/sign.sh" --commit HEAD "${url[@]}" --ca-file ca.pem --pkcs12 signer.p12 \
+bash -x "$tools/sign.sh" --commit HEAD "${url[@]}" --ca-file ca.pem --pkcs12 signer.p12 \
     --password-env PASSWORD --out traced > trace 2>&1 || fail "sign.sh under bash -x"
 grep -qF -e "$PASSWORD" -e "$TOKEN_PIN" argv trace &&
     fail "a password or PIN on a command line or in a bash -x trace" ||
@@ -258,7 +265,7 @@ cp -r p12 ./-dash && proven_in "$repository" -dash && ok "a file named like an o
 s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(1); print(s.getsockname()[1], flush=True)
 c, _ = s.accept(); print("asked", flush=True); time.sleep(600)' > tsa.log & silent=$!
 until [ -s tsa.log ]; do sleep 0.1; done
-SIGN_TIMEOUT=0 setsid "$release/sign.sh" --commit HEAD "${url[@]}" --ca-file ca.pem --pkcs12 signer.p12 \
+SIGN_TIMEOUT=0 setsid "$tools/sign.sh" --commit HEAD "${url[@]}" --ca-file ca.pem --pkcs12 signer.p12 \
     --password-file password --timestamp "http://127.0.0.1:$(head -n 1 tsa.log)/" --out waited > log 2>&1 & signing=$!
 for _ in $(seq 600); do grep -q asked tsa.log && break; sleep 0.1; done
 kill -TERM $signing && sleep 0.5
@@ -273,7 +280,7 @@ fi
 # ---- the release checklist, as docs/releasing.md has it, in a fresh clone -------------------
 sed -n '/^<!-- the checklist, run by tests\/check_signing.sh -->$/,/^```$/p' \
     "$repository/docs/releasing.md" | sed '1,2d;$d' > checklist.sh
-git clone -q "$repository" checklist-clone
+git clone -q "$repository" checklist-clone && cp once/release/* checklist-clone/release/
 mkdir checklist-tmp
 # Twice in the same clone: each try removes what it made (its tag, its keys).
 checklist() {
