@@ -12,7 +12,8 @@
 # Every mount (proc, sys, dev, dev/pts, dev/shm, the repository) is made in a private mount
 # namespace of this run: they vanish with it however it ends, killed included, and none is
 # ever seen outside; the folders made in the chroot for the repository's path are removed
-# again when the command ends. HOME is build/wine-home, so that nothing of Wine's lands in the
+# again when the last of the runs side by side in that chroot ends (a removal would take the
+# repository away from the others). HOME is build/wine-home, so that nothing of Wine's lands in the
 # chroot's /root; without a WINEPREFIX, Wine's prefix is build/wine<8|10>-prefix. Xvfb in a
 # chroot takes displays from 150 (Wine 8) or 200 (Wine 10) on, never one of the host's.
 # WINEPREFIX, WINEARCH and WINEDEBUG are handed in where they are set. Where the chroot cannot
@@ -42,27 +43,32 @@ case $answer in *"; no 32-bit Wine: "*) environment+=("WINE_NO_32BIT=${answer#*;
 for variable in WINEPREFIX WINEARCH WINEDEBUG; do
     [ -z "${!variable:-}" ] || environment+=("$variable=${!variable}")
 done
+# A shared lock for each run of this chroot; the one that can turn it exclusive is the last,
+# and removes the folders that the first made (build/wine<8|10>.made names the topmost).
+exec 8>> "$repo/build/wine$generation.lock"
+flock -s 8
 exec unshare --mount --propagation private -- bash -c '
-    root=$1 repo=$2
-    shift 2
+    root=$1 repo=$2 record=$2/build/wine$3.made
+    shift 3
     set -e
     mount -t proc proc "$root/proc"
     mount --bind /sys "$root/sys"
     mount --bind /dev "$root/dev"
     mount -t devpts -o newinstance,ptmxmode=0666 devpts "$root/dev/pts"
     mount -t tmpfs tmpfs "$root/dev/shm"
-    made=$repo  # the topmost folder of the path that the chroot lacks, made for this run alone
+    made=$repo  # the topmost folder of the path that the chroot lacks
     while [ ! -e "$root$(dirname "$made")" ]; do made=$(dirname "$made"); done
-    [ -e "$root$made" ] && made=""
+    [ -e "$root$made" ] || echo "$made" > "$record"
     mkdir -p "$root$repo"
     mount --bind "$repo" "$root$repo"
     set +e
     chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@"
     status=$?
     umount -l "$root$repo"
-    path=$repo
-    while [ -n "$made" ] && rmdir "$root$path" 2>/dev/null && [ "$path" != "$made" ]; do
-        path=$(dirname "$path")
-    done
+    if [ -f "$record" ] && flock -xn 8; then
+        made=$(cat "$record") path=$repo
+        while rmdir "$root$path" 2>/dev/null && [ "$path" != "$made" ]; do path=$(dirname "$path"); done
+        rm -f "$record"
+    fi
     exit $status
-' wine "$root" "$repo" "${environment[@]}" sh -c 'cd "$0" 2> /dev/null || cd /; exec "$@"' "$PWD" "$@"
+' wine "$root" "$repo" "$generation" "${environment[@]}" sh -c 'cd "$0" 2> /dev/null || cd /; exec "$@"' "$PWD" "$@"

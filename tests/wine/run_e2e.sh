@@ -90,7 +90,10 @@ map_drive t "$state/work"
 map_drive r "$state/root"
 
 status=0
-xvfb-run -a -n "${XVFB_FIRST_DISPLAY:-99}" -s "-screen 0 1024x768x24" "$wine" "$build/tests/e2e/e2e.exe" --wine "${options[@]}" \
+# Each case's displays from a number of its own, so that suites side by side never race for one.
+systems=(32-bit-windows 64-bit-windows 64-bit-build code-page-932 msvc-32-bit-windows signed)
+for i in "${!systems[@]}"; do [ "${systems[$i]}" != "$case" ] || offset=$((i * 5)); done
+xvfb-run -a -n "$(( ${XVFB_FIRST_DISPLAY:-99} + offset ))" -s "-screen 0 1024x768x24" "$wine" "$build/tests/e2e/e2e.exe" --wine "${options[@]}" \
     "Z:$launcher" "Z:$shipped/launcher.exe" "Z:$build/tests/e2e/" 'T:\' 'R:\' \
     "Z:$picture" | tee -a "$log.partial" || status=$?
 mv -f "$log.partial" "$log"

@@ -32,7 +32,8 @@ if [ "${1:-}" = --in-chroot ]; then
             [ "$3" = win64 ] && wine=/usr/lib/wine/wine64 wineserver=/usr/lib/wine/wineserver64
             [ "$3" = win32 ] && wine=/usr/lib/wine/wine wineserver=/usr/lib/wine/wineserver32
             export WINESERVER=$wineserver WINE=$wine
-            exec xvfb-run -a -n "$XVFB_FIRST_DISPLAY" -s "-screen 0 1024x768x24" \
+            # Displays from a number beside the suites' (run_e2e.sh): side by side, no race.
+            exec xvfb-run -a -n $((XVFB_FIRST_DISPLAY + 30)) -s "-screen 0 1024x768x24" \
                 bash "$0" --in-chroot on-display "$state" "$4" ;;
         on-display)
             wine=$WINE results=$WINEPREFIX/drive_c/launcher-kit/results
@@ -129,5 +130,8 @@ for run in "${runs[@]}"; do
             grep -q "^    skipped: driver branch on win10: only Wine plays win10" "$results/report.txt" ||
                 fail "the rows of Windows 10 were not skipped as another version's" ;;
     esac
+    # The results are kept beside the prefix; a passing run's prefix goes.
+    cp -r "$results" "$folder/results" 2>/dev/null || true
+    [ $failed -ne 0 ] || rm -rf "$folder/prefix"
 done
 exit $failed
