@@ -249,15 +249,15 @@ for clone in linked two-lines; do git -C $clone -c user.name=T -c user.email=t@e
 sign_in() { "$1/release/sign.sh" --commit HEAD "${url[@]}" --ca-file ca.pem --pkcs12 signer.p12 --password-file password --out "$2" > log 2>&1; }
 proven_in() { "$1/release/verify-release.sh" --signer-cert "$2/release.pem" --ca-file ca.pem -- "$2/launcher.exe" > log 2>&1 &&
               grep -q "is the build of commit $(git -C "$1" rev-parse HEAD)" log; }
-sign_in replaced replaced-release && proven_in "$repository" replaced-release &&
+sign_in replaced replaced-release && proven_in "$state/once" replaced-release &&
     ok "a replace ref where sign.sh runs: its release is the commit's own build" || fail "a replace ref where sign.sh runs"
 ! sign_in linked linked-release && grep -q "symbolic link" log && [ ! -e linked-release ] &&
     ok "sign.sh refuses a commit that links out of its tree: $(cut -c1-90 log)" || fail "a commit that links out of its tree"
 project_version=$(sed -n 's/^project(launcher VERSION \([0-9.]*\) .*/\1/p' "$repository/CMakeLists.txt")
-sign_in two-lines two-lines-release && proven_in two-lines two-lines-release &&
-    grep -qx "version: $project_version" two-lines-release/statement.txt &&
-    ok "project() over two lines: version $project_version stated and proven" || fail "project() over two lines"
-cp -r p12 ./-dash && proven_in "$repository" -dash && ok "a file named like an option, after --" ||
+sign_in two-lines two-lines-release && grep -qx "version: $project_version" two-lines-release/statement.txt &&
+    ok "project() over two lines: version $project_version stated, and checked as the verifier will" ||
+    fail "project() over two lines"
+cp -r p12 ./-dash && proven_in "$state/once" -dash && ok "a file named like an option, after --" ||
     fail "a file named like an option, after --"
 # A TERM ends sign.sh at once, whatever it waits for (a time-stamp server that never answers),
 # and leaves nothing; SIGN_TIMEOUT=0, once a wait without end, changes nothing.
