@@ -174,9 +174,8 @@ int main(int argc, char** argv)
     // Where this driver runs elevated from a folder others may write, the modules it loads by
     // name (version.dll, wintrust.dll and theirs) come from the system folder alone.
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesFunction)(DWORD);
-    if (auto restrict = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-            reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"),
-                                                        "SetDefaultDllDirectories"))))
+    if (auto restrict = CallOf<SetDefaultDllDirectoriesFunction>("kernel32.dll",
+                                                                 "SetDefaultDllDirectories"))
         restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
     setvbuf(stdout, NULL, _IONBF, 0);  // a case's lines reach its log before any crash
     if (argc == 3 && strcmp(argv[1], "--version-info") == 0)

@@ -46,6 +46,7 @@ inline std::string gLauncher, gLauncher32, gTools, gStackSmash, gWork, gRoot, gP
 // (the kit, on Windows or under Wine) the cases take the system as it is, and change only the
 // values that the kit's journal puts back.
 inline bool gWineSuite;
+const char* WineVersion();  // NULL where this is no Wine
 bool UnderWine();
 bool UnderWow64();
 OSVERSIONINFOEXW SystemVersion();  // as the system reports itself: no compatibility value
@@ -67,7 +68,17 @@ void WinePreferNativeModule(const char* module, bool prefer);
 void WineRestart();
 void WineSetKeyAccess(const char* key, const char* sddl);
 
+// A call that a module may lack (newer Windows have it, Wine alone has some), or NULL.
+template <typename Function>
+Function CallOf(const char* module, const char* name)
+{
+    HMODULE found = GetModuleHandleA(module);
+    return found ? reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(found, name)))
+                 : NULL;
+}
+
 // ---- registry (e2e_common.cpp) ---------------------------------------------------------
+bool KeyExists(HKEY root, const std::string& key, REGSAM view = 0);
 void DeleteValue(HKEY root, const char* key, const char* name, REGSAM view = 0);
 std::string GetString(HKEY root, const char* key, const char* name, REGSAM view = 0);
 

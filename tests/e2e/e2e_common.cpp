@@ -11,6 +11,15 @@
 
 // ---- registry ------------------------------------------------------------------------
 
+bool KeyExists(HKEY root, const std::string& key, REGSAM view)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE | view, &k) != 0)
+        return false;
+    RegCloseKey(k);
+    return true;
+}
+
 void DeleteValue(HKEY root, const char* key, const char* name, REGSAM view)
 {
     HKEY k;

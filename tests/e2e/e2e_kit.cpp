@@ -191,15 +191,6 @@ static bool KnownView(REGSAM view)
     return false;
 }
 
-static bool KeyExists(HKEY root, const std::string& key, REGSAM view)
-{
-    HKEY k;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE | view, &k) != 0)
-        return false;
-    RegCloseKey(k);
-    return true;
-}
-
 // "value <root> <view> <key> <name> absent", or "... <type> <bytes in hex>"; where its key is
 // not there, "key <root> <view> <key> <name> <the outermost key missing on its path>".
 static std::string SaveValue(const Touched& t, REGSAM view)
@@ -245,8 +236,7 @@ static void DeleteKeyTree(HKEY root, const std::string& key, REGSAM view)
         RegCloseKey(k);
     }
     typedef LONG(WINAPI * DeleteKeyExFunction)(HKEY, LPCSTR, REGSAM, DWORD);
-    auto deleteKeyEx = reinterpret_cast<DeleteKeyExFunction>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleA("advapi32.dll"), "RegDeleteKeyExA")));
+    auto deleteKeyEx = CallOf<DeleteKeyExFunction>("advapi32.dll", "RegDeleteKeyExA");
     if (deleteKeyEx && view != 0)
         deleteKeyEx(root, key.c_str(), view, 0);
     else
@@ -468,12 +458,9 @@ static Lines Environment(const Places& places, const std::wstring& kit, const st
     lines.push_back({"system", product + (release.empty() ? "" : " " + release) + ", " + numbers +
                                    " (as the system reports itself, not a program's "
                                    "compatibility view)"});
-    typedef const char*(CDECL * WineVersionFunction)();
-    auto wine = reinterpret_cast<WineVersionFunction>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")));
-    lines.push_back({"under Wine", wine ? std::string("yes, Wine ") + wine() + ": not a real "
-                                              "Windows"
-                                        : "no"});
+    lines.push_back({"under Wine", UnderWine() ? std::string("yes, Wine ") + WineVersion() +
+                                                     ": not a real Windows"
+                                               : "no"});
     lines.push_back({"architecture", UnderWow64() ? "64-bit Windows; the kit's 32-bit programs under "
                                                "WoW64"
                                              : "32-bit Windows (or the kit's programs are "

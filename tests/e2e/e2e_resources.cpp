@@ -272,9 +272,7 @@ static HMODULE SystemModule(const char* name)
 template <typename Function>
 static Function SystemCall(const char* module, const char* name)
 {
-    HMODULE found = SystemModule(module);
-    return found ? reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(found, name)))
-                 : NULL;
+    return SystemModule(module) ? CallOf<Function>(module, name) : NULL;
 }
 
 static const char* const kVersionNames[] = {"FileDescription", "FileVersion", "ProductName",

@@ -17,9 +17,16 @@ void SkipRow(const std::string& row, const std::string& why)
     printf("skipped: %s: %s\n", row.c_str(), why.c_str());
 }
 
+const char* WineVersion()
+{
+    typedef const char*(CDECL * WineVersionFunction)();
+    auto version = CallOf<WineVersionFunction>("ntdll.dll", "wine_get_version");
+    return version ? version() : NULL;
+}
+
 bool UnderWine()
 {
-    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
+    return WineVersion() != NULL;
 }
 
 // Each version a row may ask for, by Wine's name for it, with what the system reports
@@ -60,8 +67,7 @@ OSVERSIONINFOEXW SystemVersion()
     typedef LONG(WINAPI * RtlGetVersionFunction)(OSVERSIONINFOEXW*);
     OSVERSIONINFOEXW version = {};
     version.dwOSVersionInfoSize = sizeof version;
-    auto get = reinterpret_cast<RtlGetVersionFunction>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetVersion")));
+    auto get = CallOf<RtlGetVersionFunction>("ntdll.dll", "RtlGetVersion");
     if (get)
         get(&version);
     return version;

@@ -13,15 +13,6 @@
 
 // ---- hostile registries and folders ---------------------------------------------------
 
-static bool KeyExists(HKEY root, const char* key)
-{
-    HKEY k;
-    if (RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &k) != 0)
-        return false;
-    RegCloseKey(k);
-    return true;
-}
-
 // A folder whose path, with its trailing backslash, is exactly `length` characters.
 static std::string FolderOfLength(size_t length)
 {
